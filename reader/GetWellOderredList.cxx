@@ -1,0 +1,74 @@
+#include "GetWellOderredList.h"
+
+#include <vtkIdList.h>
+#include <vtkNew.h>
+#include <vtkPointLocator.h>
+#include <vtkPoints.h>
+
+#include <climits>
+#include <new>
+
+int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPointLocator* tree)
+{
+  const int empty = INT_MAX;
+  *max = 0;
+
+  int count = n > 0 ? n : 0;
+  int* result = new (std::nothrow) int[count];
+  int* label = new (std::nothrow) int[count];
+  if (result == nullptr || label == nullptr)
+  {
+    delete[] result;
+    delete[] label;
+    throw "GetWellOderredList: Can not allocate result array!";
+  }
+  for (int i = 0; i < count; ++i)
+  {
+    result[i] = empty;
+    label[i] = empty;
+  }
+
+  // One neighbour list serves every query: the locator empties it first.
+  vtkNew<vtkIdList> neighbours;
+  // Every id below this cursor has been placed, so a new component starts at
+  // the first unplaced id at or after it.
+  int lowestUnplaced = 0;
+  int head = 0;
+  int tail = 0;
+  while (tail < n)
+  {
+    if (head == tail)
+    {
+      while (label[lowestUnplaced] != empty)
+      {
+        ++lowestUnplaced;
+      }
+      result[head] = lowestUnplaced;
+      label[lowestUnplaced] = head;
+      ++tail;
+    }
+
+    int p = result[head];
+    tree->FindPointsWithinRadius(radius, points->GetPoint(p), neighbours);
+    vtkIdType found = neighbours->GetNumberOfIds();
+    for (vtkIdType k = 0; k < found; ++k)
+    {
+      vtkIdType q = neighbours->GetId(k);
+      if (label[q] != empty)
+      {
+        continue;
+      }
+      if (tail - head > *max)
+      {
+        *max = tail - head;
+      }
+      result[tail] = static_cast<int>(q);
+      label[q] = tail;
+      ++tail;
+    }
+    ++head;
+  }
+
+  delete[] label;
+  return result;
+}

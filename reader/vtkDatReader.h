@@ -1,0 +1,70 @@
+/**
+ * @class   vtkDatReader
+ * @brief   prepares the spline problem of a surface repair
+ *
+ * Reads the model (VTK legacy polydata) and the outside point-id list, maps
+ * the outside vertices into the normalised frame of the model's bounding box
+ * as constraint points with their normalised heights, puts 12 frame points of
+ * value 0 ahead of them, builds a point locator over all of them, orders them
+ * breadth-first by neighbourhood and fills the right-hand side in that order.
+ */
+#ifndef vtkDatReader_h
+#define vtkDatReader_h
+
+#include <vtkObject.h>
+#include <vtkPointLocator.h> // for the Tree accessor
+#include <vtkPoints.h>       // for the PointArray accessor
+
+class vtkPolyData;
+class vtkDatReader : public vtkObject
+{
+public:
+  vtkTypeMacro(vtkDatReader, vtkObject);
+  static vtkDatReader* New();
+
+  vtkGetObjectMacro(Tree, vtkPointLocator);
+  vtkGetObjectMacro(PointArray, vtkPoints);
+  vtkGetMacro(B, float*);
+  vtkGetMacro(UnList, int*);
+  vtkGetMacro(List, int*);
+  vtkSetMacro(Radius, float);
+  vtkGetMacro(Max, int);
+
+  /**
+   * Reads the model and the outside list and prepares the spline problem.
+   * ModelName, OutsideName and the radius must be set. Returns 0 on success
+   * and -1 on failure, after an error report through the toolkit's error
+   * output. Meant to be called once.
+   */
+  int ReadData();
+
+protected:
+  vtkDatReader();
+  ~vtkDatReader() override;
+
+  vtkPoints* PointArray;   // frame points (ids 0..11), then constraint points
+  vtkPolyData* PolyData;   // carries PointArray for the locator
+  vtkPointLocator* Tree;   // locator over PointArray
+  int* List;               // position -> point id (n entries)
+  int* UnList;             // point id -> position (n entries)
+  float* B;                // minus the value of point List[k], k = 0..n-1
+  float Radius;            // support radius in the normalised frame
+  int Max;                 // half-bandwidth of the ordering
+
+public:
+  ///@{
+  /**
+   * Paths of the outside point-id list and of the model file. Assigned
+   * directly by the caller; the strings are borrowed, never copied or freed,
+   * and must outlive the reader.
+   */
+  char* OutsideName;
+  char* ModelName;
+  ///@}
+
+private:
+  vtkDatReader(const vtkDatReader&) = delete;
+  void operator=(const vtkDatReader&) = delete;
+};
+
+#endif
