@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vtkObjectFactory.h>
+#include <vtkOutputWindow.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataReader.h>
 
@@ -25,6 +27,69 @@ extern char** environ;
 
 namespace testsupport
 {
+namespace
+{
+class CaptureWindow : public vtkOutputWindow
+{
+public:
+  static CaptureWindow* New();
+  vtkTypeMacro(CaptureWindow, vtkOutputWindow);
+
+  void DisplayText(const char* text) override { this->Other += text; }
+  void DisplayErrorText(const char* text) override { this->Errors += text; }
+  void DisplayWarningText(const char* text) override { this->Warnings += text; }
+  void DisplayGenericWarningText(const char* text) override { this->Warnings += text; }
+  void DisplayDebugText(const char* text) override { this->Debug += text; }
+
+  std::string Errors;
+  std::string Warnings;
+  std::string Debug;
+  std::string Other;
+
+protected:
+  CaptureWindow() = default;
+};
+vtkStandardNewMacro(CaptureWindow);
+} // namespace
+
+OutputCapture::OutputCapture()
+{
+  this->Previous = vtkOutputWindow::GetInstance();
+  this->Previous->Register(nullptr);
+  this->Window = CaptureWindow::New();
+  vtkOutputWindow::SetInstance(this->Window);
+}
+
+OutputCapture::~OutputCapture()
+{
+  vtkOutputWindow::SetInstance(this->Previous);
+  this->Previous->UnRegister(nullptr);
+  this->Window->Delete();
+}
+
+const std::string& OutputCapture::Errors() const
+{
+  return static_cast<CaptureWindow*>(this->Window)->Errors;
+}
+
+const std::string& OutputCapture::Debug() const
+{
+  return static_cast<CaptureWindow*>(this->Window)->Debug;
+}
+
+const std::string& OutputCapture::Warnings() const
+{
+  return static_cast<CaptureWindow*>(this->Window)->Warnings;
+}
+
+void OutputCapture::Clear()
+{
+  auto* window = static_cast<CaptureWindow*>(this->Window);
+  window->Errors.clear();
+  window->Warnings.clear();
+  window->Debug.clear();
+  window->Other.clear();
+}
 
 TempDir::TempDir()
 {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class vtkOutputWindow;
 class vtkPolyData;
 
 namespace testsupport
@@ -69,6 +70,29 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 /// Runs surface_repair without a display (DISPLAY removed).
 ProcessResult RunRepair(const std::vector<std::string>& args, const std::string& cwd,
   const std::string& input = "");
+
+/**
+ * Catches the messages that VTK objects hand to the output window (error
+ * reports, debug traces, warnings) while it lives, and restores the previous
+ * output window when it goes.
+ */
+class OutputCapture
+{
+public:
+  OutputCapture();
+  ~OutputCapture();
+  OutputCapture(const OutputCapture&) = delete;
+  OutputCapture& operator=(const OutputCapture&) = delete;
+
+  const std::string& Errors() const;
+  const std::string& Debug() const;
+  const std::string& Warnings() const;
+  void Clear();
+
+private:
+  vtkOutputWindow* Previous;
+  vtkOutputWindow* Window;
+};
 
 /// Splits text into lines (line ends dropped).
 std::vector<std::string> Lines(const std::string& text);

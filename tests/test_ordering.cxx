@@ -1,0 +1,229 @@
+// Breadth-first neighbourhood ordering of the spline points.
+
+#include "GetWellOderredList.h"
+
+#include <gtest/gtest.h>
+
+#include <vtkIdList.h>
+#include <vtkNew.h>
+#include <vtkPointLocator.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace
+{
+// A point set with its locator, built the way the reader builds them.
+struct PointSet
+{
+  vtkNew<vtkPoints> Points;
+  vtkNew<vtkPolyData> Data;
+  vtkNew<vtkPointLocator> Tree;
+
+  explicit PointSet(const std::vector<std::vector<double>>& coords)
+  {
+    for (const auto& c : coords)
+    {
+      this->Points->InsertNextPoint(c[0], c[1], c[2]);
+    }
+    this->Data->SetPoints(this->Points);
+    this->Tree->Initialize();
+    this->Tree->SetDataSet(this->Data);
+    if (!coords.empty())
+    {
+      this->Tree->BuildLocator();
+    }
+  }
+
+  int Size() const { return static_cast<int>(this->Points->GetNumberOfPoints()); }
+
+  std::vector<int> Order(float radius, int* max)
+  {
+    int* list = GetWellOderredList(max, this->Size(), radius, this->Points, this->Tree);
+    std::vector<int> order(list, list + this->Size());
+    delete[] list;
+    return order;
+  }
+
+  // The numbering written out plainly: a fresh id list with room for every
+  // point per query, and a scan from id 0 for each new component.
+  std::vector<int> ReferenceOrder(float radius, int* max)
+  {
+    const int n = this->Size();
+    std::vector<int> result(n, INT_MAX);
+    std::vector<int> label(n, INT_MAX);
+    *max = 0;
+    int head = 0;
+    int tail = 0;
+    if (n > 0)
+    {
+      do
+      {
+        if (result[head] == INT_MAX)
+        {
+          int id = 0;
+          while (label[id] != INT_MAX)
+          {
+            ++id;
+          }
+          result[head] = id;
+          label[id] = head;
+          ++tail;
+        }
+        int p = result[head];
+        vtkIdList* ids = vtkIdList::New();
+        ids->Allocate(n, 0);
+        this->Tree->FindPointsWithinRadius(radius, this->Points->GetPoint(p), ids);
+        for (vtkIdType k = 0; k < ids->GetNumberOfIds(); ++k)
+        {
+          int q = static_cast<int>(ids->GetId(k));
+          if (label[q] != INT_MAX)
+          {
+            continue;
+          }
+          *max = std::max(*max, tail - head);
+          result[tail] = q;
+          label[q] = tail;
+          ++tail;
+        }
+        ids->Delete();
+        ++head;
+      } while (tail < n);
+    }
+    return result;
+  }
+};
+
+std::vector<int> Iota(int n)
+{
+  std::vector<int> v(n);
+  for (int i = 0; i < n; ++i)
+  {
+    v[i] = i;
+  }
+  return v;
+}
+} // namespace
+
+TEST(Ordering, ChainIsNumberedInChainOrder)
+{
+  // Ids along the chain: 0 at x=0, 2 at x=1, 1 at x=2, 3 at x=3.
+  PointSet chain({ { 0, 0, 0 }, { 2, 0, 0 }, { 1, 0, 0 }, { 3, 0, 0 } });
+  int max = -1;
+  EXPECT_EQ(chain.Order(1.5f, &max), (std::vector<int>{ 0, 2, 1, 3 }));
+  EXPECT_EQ(max, 1);
+}
+
+TEST(Ordering, IsolatedPointsKeepTheirIdsWithZeroBandwidth)
+{
+  PointSet isolated({ { 0, 0, 0 }, { 5, 0, 0 }, { 0, 5, 0 }, { 5, 5, 5 }, { 9, 9, 9 } });
+  int max = -1;
+  EXPECT_EQ(isolated.Order(1.0f, &max), Iota(5));
+  EXPECT_EQ(max, 0);
+}
+
+TEST(Ordering, EverythingNearPointZeroFollowsItInLocatorOrder)
+{
+  PointSet star({ { 0, 0, 0 }, { 0.5, 0, 0 }, { -0.5, 0, 0 }, { 0, 0.5, 0 }, { 0, -0.3, 0.2 },
+    { 0.1, 0.1, 0.1 } });
+  vtkNew<vtkIdList> near;
+  star.Tree->FindPointsWithinRadius(1.0, star.Points->GetPoint(0), near);
+  std::vector<int> expected{ 0 };
+  for (vtkIdType k = 0; k < near->GetNumberOfIds(); ++k)
+  {
+    if (near->GetId(k) != 0)
+    {
+      expected.push_back(static_cast<int>(near->GetId(k)));
+    }
+  }
+  int max = -1;
+  EXPECT_EQ(star.Order(1.0f, &max), expected);
+  EXPECT_EQ(max, star.Size() - 1);
+}
+
+TEST(Ordering, NewComponentStartsAtLowestUnplacedId)
+{
+  // Component {0, 3} far from component {1, 2, 4}.
+  PointSet two({ { 0, 0, 0 }, { 10, 0, 0 }, { 10.5, 0, 0 }, { 0.5, 0, 0 }, { 11, 0, 0 } });
+  int max = -1;
+  std::vector<int> order = two.Order(0.6f, &max);
+  EXPECT_EQ(order, (std::vector<int>{ 0, 3, 1, 2, 4 }));
+  EXPECT_EQ(max, 1);
+}
+
+TEST(Ordering, CoincidentPointsAreNeighbours)
+{
+  PointSet twins({ { 0, 0, 0 }, { 3, 0, 0 }, { 0, 0, 0 } });
+  int max = -1;
+  EXPECT_EQ(twins.Order(0.5f, &max), (std::vector<int>{ 0, 2, 1 }));
+  EXPECT_EQ(max, 1);
+}
+
+TEST(Ordering, EmptyPointSet)
+{
+  PointSet none({});
+  int max = -1;
+  EXPECT_TRUE(none.Order(1.0f, &max).empty());
+  EXPECT_EQ(max, 0);
+}
+
+// On random point sets the numbering is a permutation, every pair of
+// neighbours lies at most max positions apart, and the numbering equals the
+// plain breadth-first reference exactly.
+TEST(Ordering, RandomSetsMatchReferenceAndBoundTheBandwidth)
+{
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 12; ++trial)
+  {
+    const int n = 50 + 40 * trial;
+    const float radius = static_cast<float>(0.05 + 0.02 * (trial % 5));
+    std::vector<std::vector<double>> coords;
+    for (int i = 0; i < n; ++i)
+    {
+      // Mostly a plane (like constraint points), a few off it, some clusters.
+      double z = (i % 17 == 0) ? unit(random) : 0.0;
+      coords.push_back({ unit(random), unit(random) * (trial % 3 ? 1.0 : 0.3), z });
+    }
+    PointSet set(coords);
+    int max = -1;
+    std::vector<int> order = set.Order(radius, &max);
+    int referenceMax = -1;
+    ASSERT_EQ(order, set.ReferenceOrder(radius, &referenceMax)) << "trial " << trial;
+    EXPECT_EQ(max, referenceMax) << "trial " << trial;
+
+    std::vector<int> position(n, -1);
+    for (int k = 0; k < n; ++k)
+    {
+      ASSERT_GE(order[k], 0);
+      ASSERT_LT(order[k], n);
+      ASSERT_EQ(position[order[k]], -1) << "id placed twice";
+      position[order[k]] = k;
+    }
+    EXPECT_EQ(order[0], 0);
+    int widest = 0;
+    for (int i = 0; i < n; ++i)
+    {
+      for (int j = i + 1; j < n; ++j)
+      {
+        double d2 = 0;
+        for (int c = 0; c < 3; ++c)
+        {
+          d2 += (coords[i][c] - coords[j][c]) * (coords[i][c] - coords[j][c]);
+        }
+        if (d2 <= static_cast<double>(radius) * radius * (1 - 1e-6))
+        {
+          int gap = std::abs(position[i] - position[j]);
+          widest = std::max(widest, gap);
+          EXPECT_LE(gap, max) << "trial " << trial << " pair " << i << "," << j;
+        }
+      }
+    }
+    EXPECT_EQ(widest, max) << "trial " << trial;
+  }
+}
