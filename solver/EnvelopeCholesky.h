@@ -1,0 +1,104 @@
+#ifndef EnvelopeCholesky_h
+#define EnvelopeCholesky_h
+
+/**
+ * Envelope (profile) Cholesky factorisation A = L L^T of a symmetric positive
+ * definite matrix, and the triangular solves that go with it.
+ *
+ * Storage of a matrix of order n (rows and columns numbered from 0):
+ *
+ * - Row i keeps every entry from its first nonzero column f_i up to column
+ *   i - 1 (f_i = i when the row has nothing left of the diagonal), zeros inside
+ *   the run included. Its length is len_i = i - f_i; row 0 is always empty.
+ * - xenv has n + 1 entries: xenv[0] = 1 and xenv[i + 1] = xenv[i] + len_i.
+ *   They are positions counted from 1, so xenv[n] - 1 entries are stored.
+ * - env holds the rows one after the other in increasing column order. Entry
+ *   (i, j) of the envelope is env[xenv[i + 1] - 1 - (i - j)].
+ * - diag[i] holds A(i, i).
+ *
+ * The factorisation overwrites the arrays with L in the same layout (L fills
+ * nothing outside the envelope of A): diag[i] = L(i, i), the envelope entry
+ * (i, j) = L(i, j).
+ *
+ * Every stored value is a float; inner products and the sums of squares are
+ * accumulated in double and rounded to float only when stored.
+ *
+ * The kernels neither allocate nor print and do not check the layout of their
+ * arrays. Only envelope_cholesky() reads the process-wide state below and
+ * reports a failed factorisation on standard output.
+ */
+
+/// Order n of the process-wide envelope system.
+extern int EnvOrder;
+/// Process-wide row starts, EnvOrder + 1 entries counted from 1.
+extern int* Xenv;
+/// Process-wide strict lower envelope, Xenv[EnvOrder] - 1 entries.
+extern float* Env;
+/// Process-wide diagonal, EnvOrder entries: A(i, i), after factorisation L(i, i).
+extern float* Diag;
+/// 1 once a factorisation has met a pivot that is not greater than zero.
+/// Raised by the factorisation, never cleared by it; the caller resets it.
+extern int Iflag;
+
+/**
+ * Factorises and/or solves the process-wide envelope system.
+ *
+ * @param mode 0: factorise, then solve A x = rhs;
+ *             1: factorise only (rhs is not touched);
+ *             2: solve A x = rhs with arrays factorised before;
+ *             any other value: nothing is done.
+ * @param rhs  in/out, size EnvOrder: b on entry, x on return from modes 0 and 2.
+ *             Not referenced by the other modes.
+ * @return Iflag after the work.
+ *
+ * After a factorisation (modes 0 and 1) with Iflag equal to 1, prints
+ * "Matrix is not positive  Iflag =1" on standard output. Mode 0 solves even
+ * then, with whatever the arrays hold.
+ */
+int envelope_cholesky(int mode, float* rhs);
+
+/**
+ * Factorises A = L L^T in place.
+ *
+ * @param n    order of A, at least 1 (diag[0] is examined before n).
+ * @param xenv input, size n + 1: row starts, counted from 1.
+ * @param env  in/out, size xenv[n] - 1: envelope of A on entry, of L on return.
+ * @param diag in/out, size n: diagonal of A on entry, of L on return.
+ * @param flag output: set to 1 when a pivot is not greater than zero (zero,
+ *             negative or NaN); never set to 0.
+ *
+ * diag[0] <= 0 stops at once with nothing changed. A bad pivot in a later row
+ * i leaves diag[i] = A(i, i) and the remaining rows are still factorised.
+ */
+void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag);
+
+/**
+ * Forward substitution L y = b.
+ *
+ * @param n    order of L.
+ * @param xenv input, size n + 1: row starts, counted from 1.
+ * @param env  input, size xenv[n] - 1: envelope of L.
+ * @param diag input, size n: diagonal of L.
+ * @param rhs  in/out, size n: b on entry, y on return.
+ *
+ * Row i uses only its last min(len_i, i) entries, so that the call works on a
+ * slice of rows f .. f + n - 1 of a larger matrix (xenv + f, diag + f, the
+ * same env): entries left of the slice are ignored. Leading zeros of b stay
+ * zero and products with components known to be zero are skipped.
+ */
+void solve_lower_envelope(int n, const int* xenv, const float* env, const float* diag, float* rhs);
+
+/**
+ * Back substitution L^T x = y.
+ *
+ * @param n    order of L.
+ * @param xenv input, size n + 1: row starts, counted from 1.
+ * @param env  input, size xenv[n] - 1: envelope of L.
+ * @param diag input, size n: diagonal of L.
+ * @param rhs  in/out, size n: y on entry, x on return.
+ *
+ * A zero component is skipped: nothing is divided or scattered for it.
+ */
+void solve_upper_envelope(int n, const int* xenv, const float* env, const float* diag, float* rhs);
+
+#endif

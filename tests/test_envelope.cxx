@@ -1,0 +1,445 @@
+// Envelope Cholesky factorisation and solves.
+
+#include "EnvelopeCholesky.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace
+{
+
+bool SameBits(const std::vector<float>& a, const std::vector<float>& b)
+{
+  return a.size() == b.size() &&
+    (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
+}
+
+// A matrix in envelope form owned by the test.
+struct Envelope
+{
+  std::vector<int> X{ 1 };
+  std::vector<float> E;
+  std::vector<float> D;
+
+  int N() const { return static_cast<int>(this->D.size()); }
+  int Len(int i) const { return this->X[i + 1] - this->X[i]; }
+  // Entry (i, j) for i - Len(i) <= j <= i.
+  float At(int i, int j) const { return i == j ? this->D[i] : this->E[this->X[i + 1] - 1 - (i - j)]; }
+  void Row(const std::vector<float>& entries, float diag)
+  {
+    this->X.push_back(this->X.back() + static_cast<int>(entries.size()));
+    this->E.insert(this->E.end(), entries.begin(), entries.end());
+    this->D.push_back(diag);
+  }
+  void Install()
+  {
+    EnvOrder = this->N();
+    Xenv = this->X.data();
+    Env = this->E.data();
+    Diag = this->D.data();
+  }
+  bool Same(const Envelope& o) const { return this->X == o.X && SameBits(this->E, o.E) && SameBits(this->D, o.D); }
+};
+
+// Random symmetric matrix with rows of 1 .. maxLen entries (a share of them
+// empty, some zeros inside the runs) and diagonal d_i = r_i + delta R (1 + u),
+// r_i the off-diagonal absolute row sum and R the largest one: by Gershgorin
+// its eigenvalues lie in [delta R, 2 R (1 + delta)].
+Envelope RandomSpd(unsigned seed, int n, int maxLen, double emptyShare, double delta)
+{
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Envelope a;
+  std::vector<double> rowSum(n, 0.0);
+  for (int i = 0; i < n; ++i)
+  {
+    const int longest = std::min(i, maxLen);
+    const int len = (longest == 0 || unit(random) < emptyShare) ? 0 : 1 + static_cast<int>(unit(random) * longest);
+    std::vector<float> row(len);
+    for (int k = 0; k < len; ++k)
+    {
+      row[k] = (k > 0 && unit(random) < 0.1) ? 0.0f : static_cast<float>(2.0 * unit(random) - 1.0);
+      rowSum[i] += std::fabs(row[k]);
+      rowSum[i - len + k] += std::fabs(row[k]);
+    }
+    a.Row(row, 0.0f);
+  }
+  const double r = std::max(1.0, *std::max_element(rowSum.begin(), rowSum.end()));
+  for (int i = 0; i < n; ++i)
+  {
+    a.D[i] = static_cast<float>(rowSum[i] + delta * r * (1.0 + unit(random)));
+  }
+  return a;
+}
+
+// The full symmetric matrix in double, row after row.
+std::vector<double> Full(const Envelope& a)
+{
+  const int n = a.N();
+  std::vector<double> m(static_cast<size_t>(n) * n, 0.0);
+  for (int i = 0; i < n; ++i)
+  {
+    for (int j = i - a.Len(i); j <= i; ++j)
+    {
+      m[i * n + j] = m[j * n + i] = a.At(i, j);
+    }
+  }
+  return m;
+}
+
+// Independent solve in double: Gaussian elimination (a positive definite
+// matrix needs no pivoting).
+std::vector<double> DenseSolve(std::vector<double> m, const std::vector<float>& b)
+{
+  const int n = static_cast<int>(b.size());
+  std::vector<double> x(b.begin(), b.end());
+  for (int k = 0; k < n; ++k)
+  {
+    for (int r = k + 1; r < n; ++r)
+    {
+      const double f = m[r * n + k] / m[k * n + k];
+      for (int c = k; c < n && f != 0.0; ++c)
+      {
+        m[r * n + c] -= f * m[k * n + c];
+      }
+      x[r] -= f * x[k];
+    }
+  }
+  for (int k = n - 1; k >= 0; --k)
+  {
+    for (int c = k + 1; c < n; ++c)
+    {
+      x[k] -= m[k * n + c] * x[c];
+    }
+    x[k] /= m[k * n + k];
+  }
+  return x;
+}
+
+// The factorisation and lower solve written plainly: one sequential double
+// sum per inner product.
+void PlainLower(int n, const int* xenv, const float* env, const float* diag, float* b)
+{
+  int first = n - 1;
+  for (int i = n - 2; i >= 0; --i)
+  {
+    first = b[i] != 0.0f ? i : first;
+  }
+  int last = 0;
+  for (int i = first; i < n; ++i)
+  {
+    const int len = std::min(xenv[i + 1] - xenv[i], i);
+    double s = b[i];
+    b[i] = 0.0f;
+    for (int k = 0; k < len && last >= i - len; ++k)
+    {
+      s -= static_cast<double>(env[xenv[i + 1] - 1 - len + k]) * b[i - len + k];
+    }
+    if (s != 0.0)
+    {
+      b[i] = static_cast<float>(s / diag[i]);
+      last = i;
+    }
+  }
+}
+
+void PlainFactor(Envelope& a, int* flag)
+{
+  if (!(a.D[0] > 0.0f))
+  {
+    *flag = 1;
+    return;
+  }
+  a.D[0] = static_cast<float>(std::sqrt(static_cast<double>(a.D[0])));
+  for (int i = 1; i < a.N(); ++i)
+  {
+    const int len = a.Len(i);
+    float* row = a.E.data() + a.X[i] - 1;
+    if (len > 0)
+    {
+      PlainLower(len, a.X.data() + i - len, a.E.data(), a.D.data() + i - len, row);
+    }
+    double t = a.D[i];
+    for (int k = 0; k < len; ++k)
+    {
+      t -= static_cast<double>(row[k]) * row[k];
+    }
+    if (t > 0.0)
+    {
+      a.D[i] = static_cast<float>(std::sqrt(t));
+    }
+    else
+    {
+      *flag = 1;
+    }
+  }
+}
+
+double MaxAbs(const std::vector<double>& v)
+{
+  double m = 0.0;
+  for (double x : v)
+  {
+    m = std::max(m, std::fabs(x));
+  }
+  return m;
+}
+
+class EnvelopeCholeskyTest : public testing::Test
+{
+protected:
+  void SetUp() override { Iflag = 0; }
+};
+
+const char* const Warning = "Matrix is not positive  Iflag =1\n";
+
+// A = [4 2; 2 10] = L L^T with L = [2 0; 1 3].
+Envelope Small()
+{
+  Envelope a;
+  a.Row({}, 4.0f);
+  a.Row({ 2.0f }, 10.0f);
+  return a;
+}
+
+} // namespace
+
+// Random positive definite systems. Mode 0, and mode 1 then mode 2, against a
+// dense double solve; the production kernels against the plain reference.
+// Tolerances follow Cholesky's backward error in single precision, about
+// (len + 1) eps |A| (times the condition bound for the solution itself);
+// the production and plain kernels differ only in the order of double
+// additions, so they agree far inside that.
+TEST_F(EnvelopeCholeskyTest, RandomSystems)
+{
+  struct Case { unsigned Seed; int N, MaxLen; double Empty, Delta; };
+  for (const Case& c : { Case{ 1, 1, 0, 0, 1 }, Case{ 2, 2, 1, 0, 1 }, Case{ 3, 10, 9, 0.3, 0.5 },
+         Case{ 4, 57, 20, 0.3, 0.2 }, Case{ 5, 400, 150, 0.05, 0.1 }, Case{ 6, 300, 299, 0, 0.05 },
+         Case{ 7, 1000, 300, 0.05, 0.5 } })
+  {
+    SCOPED_TRACE(testing::Message() << "seed " << c.Seed << " n " << c.N << " rows up to " << c.MaxLen);
+    const Envelope a = RandomSpd(c.Seed, c.N, c.MaxLen, c.Empty, c.Delta);
+    const double cond = 2.0 * (1.0 + c.Delta) / c.Delta;
+    int maxLen = 0;
+    for (int i = 0; i < c.N; ++i)
+    {
+      maxLen = std::max(maxLen, a.Len(i));
+    }
+    const double gamma = 2.0 * (maxLen + 2) * FLT_EPSILON;
+    std::mt19937 random(c.Seed);
+    std::uniform_real_distribution<float> value(-10.0f, 10.0f);
+    std::vector<float> b(c.N);
+    std::generate(b.begin(), b.end(), [&] { return value(random); });
+
+    Envelope once = a;
+    once.Install();
+    std::vector<float> x = b;
+    ASSERT_EQ(envelope_cholesky(0, x.data()), 0);
+    Envelope twice = a;
+    twice.Install();
+    std::vector<float> x2 = b;
+    ASSERT_EQ(envelope_cholesky(1, nullptr), 0);
+    ASSERT_EQ(envelope_cholesky(2, x2.data()), 0);
+    EXPECT_TRUE(twice.Same(once));
+    EXPECT_EQ(x2, x);
+
+    const std::vector<double> full = Full(a);
+    const std::vector<double> exact = DenseSolve(full, b);
+    double aNorm = 0.0;
+    for (int i = 0; i < c.N; ++i)
+    {
+      double rowAbs = 0.0;
+      for (int j = 0; j < c.N; ++j)
+      {
+        rowAbs += std::fabs(full[i * c.N + j]);
+      }
+      aNorm = std::max(aNorm, rowAbs);
+    }
+    for (int i = 0; i < c.N; ++i)
+    {
+      double ax = 0.0;
+      for (int j = 0; j < c.N; ++j)
+      {
+        ax += full[i * c.N + j] * x[j];
+      }
+      ASSERT_NEAR(x[i], exact[i], gamma * cond * MaxAbs(exact)) << "x[" << i << "]";
+      ASSERT_NEAR(ax, b[i], gamma * aNorm * MaxAbs(exact)) << "(Ax - b)[" << i << "]";
+    }
+
+    Envelope plain = a;
+    int flag = 0;
+    PlainFactor(plain, &flag);
+    ASSERT_EQ(flag, 0);
+    for (int i = 0; i < c.N; ++i)
+    {
+      // |L(i, j)| <= sqrt(A(i, i)).
+      const double tol = 4.0 * (a.Len(i) + 1) * FLT_EPSILON * std::sqrt(a.D[i]);
+      for (int j = i - a.Len(i); j <= i; ++j)
+      {
+        ASSERT_NEAR(once.At(i, j), plain.At(i, j), tol) << "L(" << i << ", " << j << ")";
+      }
+    }
+    std::vector<float> y = b;
+    std::vector<float> yPlain = b;
+    solve_lower_envelope(c.N, once.X.data(), once.E.data(), once.D.data(), y.data());
+    PlainLower(c.N, once.X.data(), once.E.data(), once.D.data(), yPlain.data());
+    const std::vector<double> yScale(yPlain.begin(), yPlain.end());
+    for (int i = 0; i < c.N; ++i)
+    {
+      ASSERT_NEAR(y[i], yPlain[i], 4.0 * (maxLen + 1) * FLT_EPSILON * MaxAbs(yScale)) << "y[" << i << "]";
+    }
+
+    // Leading zeros stay zero; a zero right-hand side gives exact zeros.
+    const int k = c.N / 2;
+    std::fill(y.begin(), y.end(), 1.0f);
+    std::fill(y.begin(), y.begin() + k, 0.0f);
+    solve_lower_envelope(c.N, once.X.data(), once.E.data(), once.D.data(), y.data());
+    EXPECT_EQ(std::count(y.begin(), y.begin() + k, 0.0f), k);
+    std::vector<float> zero(c.N, 0.0f);
+    ASSERT_EQ(envelope_cholesky(2, zero.data()), 0);
+    EXPECT_EQ(zero, std::vector<float>(c.N, 0.0f));
+  }
+}
+
+// With 2^30 and -2^30 among the products, a float sum in any grouping would
+// lose some of the ones: row 17 holds seventeen ones, rows 1 .. 16 are empty.
+TEST_F(EnvelopeCholeskyTest, InnerProductsAreSummedInDouble)
+{
+  Envelope l;
+  for (int i = 0; i < 17; ++i)
+  {
+    l.Row({}, 1.0f);
+  }
+  l.Row(std::vector<float>(17, 1.0f), 1.0f);
+  std::vector<float> b(18, 1.0f);
+  b[0] = 1073741824.0f;
+  b[9] = -1073741824.0f;
+  b[17] = 0.0f;
+  solve_lower_envelope(18, l.X.data(), l.E.data(), l.D.data(), b.data());
+  EXPECT_EQ(b[17], -15.0f);
+}
+
+TEST_F(EnvelopeCholeskyTest, OrderOneAndEmptyRow)
+{
+  Envelope a;
+  a.Row({}, 2.0f);
+  a.Install();
+  float rhs = 5.0f;
+  EXPECT_EQ(envelope_cholesky(0, &rhs), 0);
+  const float d = static_cast<float>(std::sqrt(2.0));
+  EXPECT_EQ(a.D[0], d);
+  EXPECT_EQ(rhs, static_cast<float>(static_cast<float>(5.0 / d) / d));
+
+  // A row with an empty envelope: only its diagonal is replaced by the root.
+  Envelope b = Small();
+  b.Row({}, 9.0f);
+  int flag = 0;
+  factor_envelope(3, b.X.data(), b.E.data(), b.D.data(), &flag);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(b.D, (std::vector<float>{ 2.0f, 3.0f, 3.0f }));
+  EXPECT_EQ(b.E, (std::vector<float>{ 1.0f }));
+}
+
+// Diag[0] <= 0 or NaN: the flag goes up, nothing changes; modes 0 and 1 print
+// the warning and mode 0 still solves on the arrays as they are.
+TEST_F(EnvelopeCholeskyTest, FirstPivotNotPositive)
+{
+  for (float d0 : { 0.0f, -4.0f, std::numeric_limits<float>::quiet_NaN() })
+  {
+    Envelope original = Small();
+    original.D[0] = d0;
+    for (int mode : { 1, 0 })
+    {
+      Iflag = 0;
+      Envelope a = original;
+      a.Install();
+      std::vector<float> rhs = { 1.0f, 2.0f };
+      std::vector<float> expected = rhs;
+      if (mode == 0)
+      {
+        solve_lower_envelope(2, original.X.data(), original.E.data(), original.D.data(), expected.data());
+        solve_upper_envelope(2, original.X.data(), original.E.data(), original.D.data(), expected.data());
+      }
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(envelope_cholesky(mode, rhs.data()), 1);
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), Warning) << "mode " << mode << ", d0 " << d0;
+      EXPECT_TRUE(a.Same(original)) << "mode " << mode << ", d0 " << d0;
+      EXPECT_TRUE(SameBits(rhs, expected)) << "mode " << mode << ", d0 " << d0;
+    }
+  }
+}
+
+// A = [1 2 0; 2 1 1; 0 1 5]: row 1 fails and keeps A(1, 1) = 1, row 2 is
+// still factorised with it: L(2, 1) = 1 / 1, L(2, 2) = sqrt(5 - 1).
+TEST_F(EnvelopeCholeskyTest, LaterPivotNotPositive)
+{
+  Envelope a;
+  a.Row({}, 1.0f);
+  a.Row({ 2.0f }, 1.0f);
+  a.Row({ 1.0f }, 5.0f);
+  a.Install();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(envelope_cholesky(1, nullptr), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), Warning);
+  EXPECT_EQ(a.D, (std::vector<float>{ 1.0f, 1.0f, 2.0f }));
+  EXPECT_EQ(a.E, (std::vector<float>{ 2.0f, 1.0f }));
+}
+
+// The flag is never cleared here: a good factorisation after a failed one
+// still reports it, and the kernel never stores 0.
+TEST_F(EnvelopeCholeskyTest, FlagIsSticky)
+{
+  for (int mode : { 1, 0 })
+  {
+    Envelope a = Small();
+    a.Install();
+    Iflag = 1;
+    std::vector<float> rhs = { 4.0f, 2.0f };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(envelope_cholesky(mode, rhs.data()), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), Warning) << "mode " << mode;
+    EXPECT_EQ(a.D, (std::vector<float>{ 2.0f, 3.0f }));
+  }
+  Envelope b = Small();
+  int flag = 1;
+  factor_envelope(2, b.X.data(), b.E.data(), b.D.data(), &flag);
+  EXPECT_EQ(flag, 1);
+}
+
+// Modes outside 0 .. 2 change nothing and return the flag; mode 1 leaves rhs
+// alone. Nothing is printed while the flag is down.
+TEST_F(EnvelopeCholeskyTest, ModesThatDoNotSolve)
+{
+  const std::vector<float> b = { 1.0f, -2.0f };
+  for (int flag : { 0, 1 })
+  {
+    for (int mode : { -1, 3 })
+    {
+      Envelope a = Small();
+      a.Install();
+      Iflag = flag;
+      std::vector<float> rhs = b;
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(envelope_cholesky(mode, rhs.data()), flag);
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "mode " << mode;
+      EXPECT_EQ(rhs, b) << "mode " << mode;
+      EXPECT_TRUE(a.Same(Small())) << "mode " << mode;
+    }
+  }
+  Envelope a = Small();
+  a.Install();
+  Iflag = 0;
+  std::vector<float> rhs = b;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(envelope_cholesky(1, rhs.data()), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(rhs, b);
+  EXPECT_EQ(a.D, (std::vector<float>{ 2.0f, 3.0f }));
+}
