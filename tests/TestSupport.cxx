@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -195,7 +196,7 @@ vtkPolyData* ReadPolyData(const std::string& path)
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
   const std::string& cwd, const std::string& input, const std::vector<std::string>& extraEnv,
-  int timeoutSeconds)
+  int timeoutSeconds, const std::function<void()>& childSetup)
 {
   ProcessResult result;
   TempDir io;
@@ -249,6 +250,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     {
       _exit(127);
     }
+    if (childSetup)
+    {
+      childSetup();
+    }
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -282,10 +287,52 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-ProcessResult RunRepair(
-  const std::vector<std::string>& args, const std::string& cwd, const std::string& input)
+ProcessResult RunRepair(const std::vector<std::string>& args, const std::string& cwd,
+  const std::string& input, const std::function<void()>& childSetup)
 {
-  return RunProcess(SURFACE_REPAIR_EXE, args, cwd, input, { "DISPLAY" });
+  return RunProcess(SURFACE_REPAIR_EXE, args, cwd, input, { "DISPLAY" }, 120, childSetup);
+}
+
+std::vector<double> SolveDense(std::vector<std::vector<double>> m, std::vector<double> r)
+{
+  const size_t n = r.size();
+  for (size_t col = 0; col < n; ++col)
+  {
+    size_t pivot = col;
+    for (size_t row = col + 1; row < n; ++row)
+    {
+      if (std::fabs(m[row][col]) > std::fabs(m[pivot][col]))
+      {
+        pivot = row;
+      }
+    }
+    std::swap(m[col], m[pivot]);
+    std::swap(r[col], r[pivot]);
+    for (size_t row = col + 1; row < n; ++row)
+    {
+      const double f = m[row][col] / m[col][col];
+      if (f == 0.0)
+      {
+        continue;
+      }
+      for (size_t k = col; k < n; ++k)
+      {
+        m[row][k] -= f * m[col][k];
+      }
+      r[row] -= f * r[col];
+    }
+  }
+  std::vector<double> x(n);
+  for (size_t i = n; i-- > 0;)
+  {
+    double s = r[i];
+    for (size_t k = i + 1; k < n; ++k)
+    {
+      s -= m[i][k] * x[k];
+    }
+    x[i] = s / m[i][i];
+  }
+  return x;
 }
 
 std::vector<std::string> Lines(const std::string& text)

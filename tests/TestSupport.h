@@ -63,13 +63,16 @@ struct ProcessResult
  * extraEnv holds NAME=VALUE strings added to (or replacing in) the
  * environment; a bare NAME removes that variable.
  */
+/// childSetup, when given, runs in the child just before the program starts
+/// (to lower a limit, change the user, ...).
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
   const std::string& cwd, const std::string& input = "",
-  const std::vector<std::string>& extraEnv = {}, int timeoutSeconds = 120);
+  const std::vector<std::string>& extraEnv = {}, int timeoutSeconds = 120,
+  const std::function<void()>& childSetup = nullptr);
 
 /// Runs surface_repair without a display (DISPLAY removed).
 ProcessResult RunRepair(const std::vector<std::string>& args, const std::string& cwd,
-  const std::string& input = "");
+  const std::string& input = "", const std::function<void()>& childSetup = nullptr);
 
 /**
  * Catches the messages that VTK objects hand to the output window (error
@@ -93,6 +96,10 @@ private:
   vtkOutputWindow* Previous;
   vtkOutputWindow* Window;
 };
+
+/// Solves m x = r in double by Gaussian elimination with partial pivoting:
+/// the independent reference for the program's single-precision solves.
+std::vector<double> SolveDense(std::vector<std::vector<double>> m, std::vector<double> r);
 
 /// Splits text into lines (line ends dropped).
 std::vector<std::string> Lines(const std::string& text);
