@@ -4,20 +4,45 @@
 //   surface_repair <model.vtk> <points_inside.pts> <points_outside.pts> <radius>
 //
 // With any other number of arguments the program prints a usage line and asks
-// for the four inputs on the console.
+// for the four inputs on the console. The stages run once, in order: reading
+// the model and the outside list, solving the spline system, reading the
+// inside list, moving the inside vertices through a VTK pipeline, writing
+// reconstucted_shape.vtk and showing source and result side by side.
+//
+// Every fatal error is thrown as its message text and caught in main(), which
+// prints it on standard error and ends with status 1.
 
 #include "Console.h"
+#include "PointIdFile.h"
+#include "ResultFile.h"
 #include "Stopwatch.h"
 #include "vtkDatReader.h"
+#include "vtkShapeTransform.h"
+#include "vtkSingleMatrixSolver.h"
+
+#include <vtkActor.h>
+#include <vtkIdList.h>
+#include <vtkPolyDataMapper.h>
+#include <vtkPolyDataReader.h>
+#include <vtkProperty.h>
+#include <vtkRenderWindow.h>
+#include <vtkRenderWindowInteractor.h>
+#include <vtkRenderer.h>
+#include <vtkTransformPolyDataFilter.h>
+
+#include <X11/Xlib.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace
 {
 const char* const InputEnded = "Input ended before all four inputs were given";
+const char* const ResultName = "reconstucted_shape.vtk";
 
 // The four inputs of a run. The reader borrows the names, so they live as
 // long as the run.
@@ -79,17 +104,66 @@ RunInputs GetInputs(int argc, char* argv[])
   return inputs;
 }
 
-// The objects of a run. Teardown() releases them in the program's fixed order;
-// it also runs when a stage throws, so an error leaves nothing behind.
+// True when an X display can be opened for the viewer. VTK aborts the
+// process when its render window cannot reach a display.
+bool DisplayAvailable()
+{
+  const char* name = getenv("DISPLAY");
+  if (name == nullptr || *name == '\0')
+  {
+    return false;
+  }
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr)
+  {
+    return false;
+  }
+  XCloseDisplay(display);
+  return true;
+}
+
+// The objects of a run. Teardown() releases them in the program's fixed order
+// (the transform before the solver, the reader and the inside list it
+// borrows from); it also runs when a stage throws, so an error leaves nothing
+// behind.
 struct RunObjects
 {
+  vtkRenderer* RightRenderer = nullptr;
+  vtkRenderWindow* Window = nullptr;
+  vtkRenderWindowInteractor* Interactor = nullptr;
+  vtkShapeTransform* Transform = nullptr;
+  vtkSingleMatrixSolver* Solver = nullptr;
+  vtkPolyDataMapper* ResultMapper = nullptr;
+  vtkActor* ResultActor = nullptr;
+  vtkTransformPolyDataFilter* Filter = nullptr;
   vtkDatReader* Reader = nullptr;
+  vtkIdList* InsideList = nullptr;
+  vtkPolyDataReader* ModelReader = nullptr;
+  vtkPolyDataMapper* SourceMapper = nullptr;
+  vtkActor* SourceActor = nullptr;
+  vtkRenderer* LeftRenderer = nullptr;
+  float* SplineCoeff = nullptr; // the solver's result, freed once nothing uses it
 
   ~RunObjects() { this->Teardown(); }
 
   void Teardown()
   {
+    Release(this->RightRenderer);
+    Release(this->Window);
+    Release(this->Interactor);
+    Release(this->Transform);
+    Release(this->Solver);
+    Release(this->ResultMapper);
+    Release(this->ResultActor);
+    Release(this->Filter);
     Release(this->Reader);
+    Release(this->InsideList);
+    Release(this->ModelReader);
+    Release(this->SourceMapper);
+    Release(this->SourceActor);
+    Release(this->LeftRenderer);
+    free(this->SplineCoeff);
+    this->SplineCoeff = nullptr;
   }
 
   template <typename T>
@@ -102,6 +176,107 @@ struct RunObjects
     }
   }
 };
+
+// Reads the model and the outside list: points, locator, ordering and
+// right-hand side of the spline problem.
+void ReadStage(RunObjects& run, RunInputs& inputs)
+{
+  run.Reader = vtkDatReader::New();
+  run.Reader->ModelName = inputs.Model.data();
+  run.Reader->OutsideName = inputs.Outside.data();
+  run.Reader->SetRadius(inputs.Radius);
+  if (run.Reader->ReadData() != 0)
+  {
+    throw "Some error during reading input data...";
+  }
+}
+
+// Solves the spline system, reads the inside list and sets up the transform.
+void SolveStage(RunObjects& run, const RunInputs& inputs)
+{
+  run.Solver = vtkSingleMatrixSolver::New();
+  run.Solver->SetRadius(inputs.Radius);
+  run.Solver->SetPointArray(run.Reader->GetPointArray());
+  run.Solver->SetList(run.Reader->GetList());
+  run.Solver->SetMax(run.Reader->GetMax());
+  run.Solver->SetB(run.Reader->GetB());
+  run.Solver->Solve();
+  run.SplineCoeff = run.Solver->GetSplineCoeff();
+
+  run.InsideList = vtkIdList::New();
+  std::vector<PointIdEntry> inside;
+  if (!ReadPointIdFile(inputs.Inside.c_str(), inside))
+  {
+    throw "Not correct inside file name";
+  }
+  for (const PointIdEntry& entry : inside)
+  {
+    run.InsideList->InsertNextId(entry.Id);
+  }
+
+  run.Transform = vtkShapeTransform::New();
+  run.Transform->SetParameters(inputs.Radius, run.Reader->GetPointArray(),
+    run.Solver->GetSplineCoeff(), run.InsideList, run.Reader->GetUnList(),
+    run.Reader->GetTree());
+}
+
+// Runs the transform through the pipeline, writes the result and shows the
+// source model and the result side by side until the user closes the window.
+void OutputStage(RunObjects& run, const RunInputs& inputs)
+{
+  run.LeftRenderer = vtkRenderer::New();
+  run.RightRenderer = vtkRenderer::New();
+  run.LeftRenderer->SetBackground(1, 1, 1);
+  run.RightRenderer->SetBackground(1, 1, 1);
+  run.LeftRenderer->SetViewport(0, 0, 0.5, 1);
+  run.RightRenderer->SetViewport(0.5, 0, 1, 1);
+
+  run.Window = vtkRenderWindow::New();
+  run.Window->AddRenderer(run.LeftRenderer);
+  run.Window->AddRenderer(run.RightRenderer);
+  run.Window->SetSize(1020, 510);
+
+  run.Interactor = vtkRenderWindowInteractor::New();
+  run.Interactor->SetRenderWindow(run.Window);
+
+  run.ModelReader = vtkPolyDataReader::New();
+  run.ModelReader->SetFileName(inputs.Model.c_str());
+  run.ModelReader->Update();
+
+  StartTimer();
+  run.Filter = vtkTransformPolyDataFilter::New();
+  run.Filter->SetTransform(run.Transform);
+  run.Filter->SetInputConnection(run.ModelReader->GetOutputPort());
+  run.Filter->Update();
+  std::cout << "Transform time: " << GetElapsedTime() << std::endl;
+
+  if (!WriteResultFile(run.Filter->GetOutput(), ResultName))
+  {
+    throw "Can not write reconstucted_shape.vtk";
+  }
+
+  run.SourceMapper = vtkPolyDataMapper::New();
+  run.SourceMapper->SetInputConnection(run.ModelReader->GetOutputPort());
+  run.SourceActor = vtkActor::New();
+  run.SourceActor->SetMapper(run.SourceMapper);
+  run.SourceActor->GetProperty()->SetInterpolation(VTK_GOURAUD);
+  run.LeftRenderer->AddViewProp(run.SourceActor);
+
+  run.ResultMapper = vtkPolyDataMapper::New();
+  run.ResultMapper->SetInputConnection(run.Filter->GetOutputPort());
+  run.ResultActor = vtkActor::New();
+  run.ResultActor->SetMapper(run.ResultMapper);
+  run.RightRenderer->AddViewProp(run.ResultActor);
+
+  if (!DisplayAvailable())
+  {
+    std::cerr << "No display available: the viewer is not shown" << std::endl;
+    return;
+  }
+  run.Window->SetWindowName("surface_repair");
+  run.Window->Render();
+  run.Interactor->Start();
+}
 
 void Run(int argc, char* argv[])
 {
@@ -116,15 +291,9 @@ void Run(int argc, char* argv[])
   }
 
   RunObjects run;
-  run.Reader = vtkDatReader::New();
-  run.Reader->ModelName = inputs.Model.data();
-  run.Reader->OutsideName = inputs.Outside.data();
-  run.Reader->SetRadius(inputs.Radius);
-  if (run.Reader->ReadData() != 0)
-  {
-    throw "Some error during reading input data...";
-  }
-
+  ReadStage(run, inputs);
+  SolveStage(run, inputs);
+  OutputStage(run, inputs);
   run.Teardown();
   std::cout << "Thank you for using our application" << std::endl;
 }
