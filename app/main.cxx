@@ -37,6 +37,7 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -104,22 +105,27 @@ RunInputs GetInputs(int argc, char* argv[])
   return inputs;
 }
 
-// True when an X display can be opened for the viewer. VTK aborts the
-// process when its render window cannot reach a display.
-bool DisplayAvailable()
+// Opens the X display for the viewer, or returns null when there is none.
+// VTK aborts the process when its render window cannot reach a display, so
+// the program opens the connection itself and hands it to the window. A busy
+// X server now and then refuses a single connection: a few attempts are made
+// before the viewer is given up.
+Display* OpenViewerDisplay()
 {
   const char* name = getenv("DISPLAY");
   if (name == nullptr || *name == '\0')
   {
-    return false;
+    return nullptr;
   }
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr)
+  for (int attempt = 0; attempt < 10; ++attempt)
   {
-    return false;
+    if (Display* display = XOpenDisplay(nullptr))
+    {
+      return display;
+    }
+    usleep(100000);
   }
-  XCloseDisplay(display);
-  return true;
+  return nullptr;
 }
 
 // The objects of a run. Teardown() releases them in the program's fixed order
@@ -143,6 +149,7 @@ struct RunObjects
   vtkActor* SourceActor = nullptr;
   vtkRenderer* LeftRenderer = nullptr;
   float* SplineCoeff = nullptr; // the solver's result, freed once nothing uses it
+  Display* ViewerDisplay = nullptr; // the window's X connection, closed after the window
 
   ~RunObjects() { this->Teardown(); }
 
@@ -164,6 +171,11 @@ struct RunObjects
     Release(this->LeftRenderer);
     free(this->SplineCoeff);
     this->SplineCoeff = nullptr;
+    if (this->ViewerDisplay)
+    {
+      XCloseDisplay(this->ViewerDisplay);
+      this->ViewerDisplay = nullptr;
+    }
   }
 
   template <typename T>
@@ -268,11 +280,13 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
   run.ResultActor->SetMapper(run.ResultMapper);
   run.RightRenderer->AddViewProp(run.ResultActor);
 
-  if (!DisplayAvailable())
+  run.ViewerDisplay = OpenViewerDisplay();
+  if (run.ViewerDisplay == nullptr)
   {
     std::cerr << "No display available: the viewer is not shown" << std::endl;
     return;
   }
+  run.Window->SetDisplayId(run.ViewerDisplay);
   run.Window->SetWindowName("surface_repair");
   run.Window->Render();
   run.Interactor->Start();

@@ -332,16 +332,6 @@ void RunTwiceInOneSecond(First&& first, Second&& second)
   FAIL() << "could not run two transforms within one second";
 }
 
-std::vector<double> Heights(vtkPoints* points)
-{
-  std::vector<double> z;
-  for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i)
-  {
-    z.push_back(points->GetPoint(i)[2]);
-  }
-  return z;
-}
-
 //==============================================================================
 // Object conventions.
 
