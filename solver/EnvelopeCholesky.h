@@ -23,9 +23,11 @@
  * Every stored value is a float; inner products and the sums of squares are
  * accumulated in double and rounded to float only when stored.
  *
- * The kernels neither allocate nor print and do not check the layout of their
- * arrays. Only envelope_cholesky() reads the process-wide state below and
- * reports a failed factorisation on standard output.
+ * The kernels do not print and do not check the layout of their arrays; only
+ * the factorisation allocates (a scratch copy of four rows, in double, and it
+ * goes on row by row without it when memory is short). Only
+ * envelope_cholesky() reads the process-wide state below and reports a failed
+ * factorisation on standard output.
  */
 
 /// Order n of the process-wide envelope system.
