@@ -189,6 +189,15 @@ struct RunObjects
   }
 };
 
+// Throws a message composed at run time. The handler catches message texts,
+// so the text is kept in storage that outlives the throw.
+[[noreturn]] void ThrowMessage(const std::string& text)
+{
+  static std::string message;
+  message = text;
+  throw message.c_str();
+}
+
 // Reads the model and the outside list: points, locator, ordering and
 // right-hand side of the spline problem.
 void ReadStage(RunObjects& run, RunInputs& inputs)
@@ -200,6 +209,11 @@ void ReadStage(RunObjects& run, RunInputs& inputs)
   if (run.Reader->ReadData() != 0)
   {
     throw "Some error during reading input data...";
+  }
+  // Only the 12 frame points: nothing to fit the surface to.
+  if (run.Reader->GetPointArray()->GetNumberOfPoints() <= 12)
+  {
+    ThrowMessage("The outside list " + inputs.Outside + " holds no vertex id");
   }
 }
 
@@ -221,8 +235,16 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
   {
     throw "Not correct inside file name";
   }
+  // An id the model does not have stops the run, as in the outside list.
+  const vtkIdType modelSize = run.Reader->GetModelSize();
   for (const PointIdEntry& entry : inside)
   {
+    if (entry.Id < 0 || entry.Id >= modelSize)
+    {
+      ThrowMessage("Vertex id " + std::to_string(entry.Id) + " on line " +
+        std::to_string(entry.Line) + " of " + inputs.Inside + " is out of range (the model has " +
+        std::to_string(modelSize) + " points)");
+    }
     run.InsideList->InsertNextId(entry.Id);
   }
 

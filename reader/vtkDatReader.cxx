@@ -1,6 +1,7 @@
 #include "vtkDatReader.h"
 
 #include "GetWellOderredList.h"
+#include "ModelFile.h"
 #include "PointIdFile.h"
 #include "Stopwatch.h"
 
@@ -8,13 +9,13 @@
 #include <vtkNew.h>
 #include <vtkObjectFactory.h>
 #include <vtkPolyData.h>
-#include <vtkPolyDataReader.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -66,6 +67,7 @@ vtkDatReader::vtkDatReader()
   this->B = nullptr;
   this->Radius = 0.0f;
   this->Max = 0;
+  this->ModelSize = 0;
   this->OutsideName = nullptr;
   this->ModelName = nullptr;
 }
@@ -85,11 +87,10 @@ vtkDatReader::~vtkDatReader()
 }
 
 //------------------------------------------------------------------------------
-// Reads the model and the outside list, builds the spline points with their
-// values in the normalised frame, the locator, the ordering and the
-// right-hand side. Every failure is reported through vtkErrorMacro and gives
-// -1; the model reader and the value array are released on every path.
-//
+// Reads the model (checked by ReadModelFile) and the outside list, builds the
+// spline points with their values in the normalised frame, the locator, the
+// ordering and the right-hand side. Every failure is reported through
+// vtkErrorMacro and gives -1, with nothing of the model kept.
 // The outside ids are checked against the model: an id outside the model
 // stops the read, and a constraint point that falls on the (X, Y) of an
 // earlier one (the same vertex listed twice, or two vertices stacked above
@@ -97,18 +98,17 @@ vtkDatReader::~vtkDatReader()
 // system singular.
 int vtkDatReader::ReadData()
 {
-  vtkNew<vtkPolyDataReader> modelReader;
-  modelReader->SetFileName(this->ModelName);
-  modelReader->Update();
-  vtkPolyData* model = modelReader->GetOutput();
+  std::string problem; // names the culprit when VTK has not reported it
+  vtkSmartPointer<vtkPolyData> model = ReadModelFile(this->ModelName, problem);
   vtkPoints* modelPoints = model ? model->GetPoints() : nullptr;
-  if (modelReader->GetErrorCode() != 0 || modelPoints == nullptr ||
-    modelPoints->GetNumberOfPoints() == 0)
+  if (modelPoints == nullptr || modelPoints->GetNumberOfPoints() == 0)
   {
-    vtkErrorMacro("Can not read model " << (this->ModelName ? this->ModelName : "(none)"));
+    vtkErrorMacro(<< (problem.empty() ? "Can not read model " +
+                           std::string(this->ModelName ? this->ModelName : "(none)")
+                                       : problem));
     return -1;
   }
-  const vtkIdType modelSize = modelPoints->GetNumberOfPoints();
+  const vtkIdType modelSize = this->ModelSize = modelPoints->GetNumberOfPoints();
   vtkNew<vtkFloatArray> values;
   values->SetNumberOfComponents(1);
 

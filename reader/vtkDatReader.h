@@ -29,6 +29,8 @@ public:
   vtkGetMacro(List, int*);
   vtkSetMacro(Radius, float);
   vtkGetMacro(Max, int);
+  /// Number of points of the model, known after a successful ReadData (else 0).
+  vtkGetMacro(ModelSize, vtkIdType);
 
   /**
    * Reads the model and the outside list and prepares the spline problem.
@@ -50,6 +52,7 @@ protected:
   float* B;                // minus the value of point List[k], k = 0..n-1
   float Radius;            // support radius in the normalised frame
   int Max;                 // half-bandwidth of the ordering
+  vtkIdType ModelSize;     // number of points of the model
 
 public:
   ///@{

@@ -1,0 +1,412 @@
+#include "ModelFile.h"
+
+#include <vtkCellArray.h>
+#include <vtkDataArray.h>
+#include <vtkFieldData.h>
+#include <vtkNew.h>
+#include <vtkObjectFactory.h>
+#include <vtkOutputWindow.h>
+#include <vtkPoints.h>
+#include <vtkPolyDataReader.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace
+{
+// The first cell of cells whose point ids are not all in 0..count-1, with the
+// offending id; false when every id is in range. firstCell is the id of the
+// first cell of this array in the model.
+bool FindStrayPoint(vtkCellArray* cells, vtkIdType firstCell, vtkIdType count, vtkIdType* cell,
+  vtkIdType* point)
+{
+  if (cells == nullptr)
+  {
+    return false;
+  }
+  vtkIdType size = 0;
+  const vtkIdType* ids = nullptr;
+  cells->InitTraversal();
+  for (vtkIdType k = 0; cells->GetNextCell(size, ids); ++k)
+  {
+    for (vtkIdType j = 0; j < size; ++j)
+    {
+      if (ids[j] < 0 || ids[j] >= count)
+      {
+        *cell = firstCell + k;
+        *point = ids[j];
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// While it lives, stands in for VTK's output window: hands every message on to
+// the window it replaced and notes whether VTK complained (an error or a
+// warning). VTK's readers warn about data shorter than its declaration and
+// still return the array, part of it never filled.
+class ComplaintWatch : public vtkOutputWindow
+{
+public:
+  static ComplaintWatch* New();
+  vtkTypeMacro(ComplaintWatch, vtkOutputWindow);
+
+  void Watch()
+  {
+    this->Previous = vtkOutputWindow::GetInstance();
+    vtkOutputWindow::SetInstance(this);
+  }
+  void Stop()
+  {
+    if (this->Previous)
+    {
+      vtkOutputWindow::SetInstance(this->Previous);
+      this->Previous = nullptr;
+    }
+  }
+
+  void DisplayText(const char* text) override { this->Previous->DisplayText(text); }
+  void DisplayErrorText(const char* text) override
+  {
+    this->Complained = true;
+    this->Previous->DisplayErrorText(text);
+  }
+  void DisplayWarningText(const char* text) override
+  {
+    this->Complained = true;
+    this->Previous->DisplayWarningText(text);
+  }
+  void DisplayGenericWarningText(const char* text) override
+  {
+    this->Complained = true;
+    this->Previous->DisplayGenericWarningText(text);
+  }
+  void DisplayDebugText(const char* text) override { this->Previous->DisplayDebugText(text); }
+
+  bool Complained = false;
+
+protected:
+  ComplaintWatch() = default;
+  ~ComplaintWatch() override = default;
+
+private:
+  vtkSmartPointer<vtkOutputWindow> Previous;
+};
+vtkStandardNewMacro(ComplaintWatch);
+
+// The number of bytes of the file after the reader's position.
+vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path)
+{
+  struct stat info;
+  std::istream* in = reader->GetIStream();
+  if (in == nullptr || stat(path, &info) != 0)
+  {
+    return 0;
+  }
+  const std::streamoff at = in->tellg();
+  return at >= 0 && at <= info.st_size ? static_cast<vtkIdType>(info.st_size - at) : 0;
+}
+
+// Reads one cell section (VERTICES, LINES, POLYGONS or TRIANGLE_STRIPS, the
+// keyword already read) and checks its structure, so that nothing later walks
+// past the end of its arrays: VTK trusts the counts of the file. Files before
+// version 5 hold one list "n id id ..." per cell; later ones an offsets and a
+// connectivity array.
+bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::string& keyword,
+  vtkSmartPointer<vtkCellArray>& cells, std::string& problem)
+{
+  std::ostringstream malformed;
+  malformed << "The " << keyword << " section of model " << path << " is malformed";
+  std::istream* in = reader->GetIStream();
+  const std::streamoff start = in ? static_cast<std::streamoff>(in->tellg()) : -1;
+  vtkIdType first = 0;
+  vtkIdType second = 0;
+  if (start < 0 || !reader->Read(&first) || !reader->Read(&second))
+  {
+    problem = malformed.str();
+    return false;
+  }
+  // Every value takes two bytes at least (a digit and a separator, or four
+  // bytes in binary).
+  // Before version 5 the counts are of cells and of values, later ones of
+  // offsets and of connectivity entries.
+  const bool legacy = reader->GetFileMajorVersion() < 5;
+  const vtkIdType room = RemainingBytes(reader, path) / 2 + 2;
+  const bool fits = first >= 0 && second >= 0 && first <= room && second <= room &&
+    (legacy ? first <= second : first + second <= room);
+  if (!fits)
+  {
+    std::ostringstream text;
+    text << "The " << keyword << " section of model " << path << " declares " << first << " "
+         << second << " values, more than the rest of the file can hold";
+    problem = text.str();
+    return false;
+  }
+
+  if (!legacy)
+  {
+    // VTK reads the two counts again itself.
+    in->clear();
+    in->seekg(start);
+    if (!in->good() || !reader->ReadCells(cells))
+    {
+      return false;
+    }
+    if (!cells)
+    {
+      return true;
+    }
+    vtkDataArray* offsets = cells->GetOffsetsArray();
+    vtkDataArray* connectivity = cells->GetConnectivityArray();
+    const vtkIdType count = offsets ? offsets->GetNumberOfValues() : 0;
+    bool valid = offsets && connectivity && count >= 1 && offsets->GetComponent(0, 0) == 0.0 &&
+      offsets->GetComponent(count - 1, 0) ==
+        static_cast<double>(connectivity->GetNumberOfValues());
+    for (vtkIdType k = 1; valid && k < count; ++k)
+    {
+      valid = offsets->GetComponent(k, 0) >= offsets->GetComponent(k - 1, 0);
+    }
+    if (!valid)
+    {
+      cells = nullptr;
+      problem = malformed.str();
+      return false;
+    }
+    return true;
+  }
+
+  // Before version 5: "ncells size", then size ints.
+  std::vector<int> data(static_cast<size_t>(second));
+  if (second > 0 && !reader->ReadCellsLegacy(second, data.data()))
+  {
+    return false;
+  }
+  cells = vtkSmartPointer<vtkCellArray>::New();
+  vtkIdType listed = 0;
+  std::vector<vtkIdType> ids;
+  for (vtkIdType at = 0; at < second; ++listed)
+  {
+    const vtkIdType size = data[static_cast<size_t>(at)];
+    if (size < 0 || size > second - at - 1)
+    {
+      cells = nullptr;
+      problem = malformed.str();
+      return false;
+    }
+    ids.assign(data.begin() + at + 1, data.begin() + at + 1 + size);
+    cells->InsertNextCell(size, ids.data());
+    at += size + 1;
+  }
+  if (listed != first)
+  {
+    cells = nullptr;
+    problem = malformed.str();
+    return false;
+  }
+  return true;
+}
+
+// Reads the coordinates of a POINTS section of count points, as
+// vtkDataReader::ReadPointCoordinates does, but refuses an array that is not
+// numeric (a "string" array) instead of losing it.
+bool ReadPoints(
+  vtkPolyDataReader* reader, vtkPolyData* output, vtkIdType count, const char* path,
+  std::string& problem)
+{
+  char type[256];
+  if (!reader->ReadString(type))
+  {
+    return false;
+  }
+  vtkAbstractArray* array = reader->ReadArray(type, count, 3);
+  if (array == nullptr)
+  {
+    return false;
+  }
+  vtkDataArray* data = vtkDataArray::SafeDownCast(array);
+  if (data == nullptr)
+  {
+    array->Delete();
+    problem = std::string("Model ") + path + " has point coordinates of type " + type +
+      ", not numbers";
+    return false;
+  }
+  vtkNew<vtkPoints> points;
+  points->SetData(data);
+  data->Delete();
+  output->SetPoints(points);
+  return true;
+}
+
+// Reads the sections after DATASET POLYDATA into output; false at the first
+// section that fails. VTK has reported the reason by then, unless problem
+// tells it. The file may be closed after a failure and must not be read
+// further.
+bool ReadSections(
+  vtkPolyDataReader* reader, vtkPolyData* output, const char* path, std::string& problem)
+{
+  char line[256];
+  while (reader->ReadString(line))
+  {
+    const std::string keyword = line;
+    reader->LowerCase(line);
+    if (!strncmp(line, "field", 5))
+    {
+      vtkFieldData* field = reader->ReadFieldData();
+      if (field == nullptr)
+      {
+        return false;
+      }
+      output->SetFieldData(field);
+      field->Delete();
+    }
+    else if (!strncmp(line, "points", 6))
+    {
+      vtkIdType count = 0;
+      if (!reader->Read(&count) || count < 0)
+      {
+        return false;
+      }
+      // Every coordinate takes a byte at least, with its separator two in
+      // text and four in binary: a count the rest of the file cannot hold
+      // is refused before VTK allocates the array for it.
+      if (count > RemainingBytes(reader, path) / 3)
+      {
+        std::ostringstream text;
+        text << "Model " << path << " declares " << count
+             << " points, more than the rest of the file can hold";
+        problem = text.str();
+        return false;
+      }
+      if (!ReadPoints(reader, output, count, path, problem))
+      {
+        return false;
+      }
+    }
+    else if (!strncmp(line, "vertices", 8) || !strncmp(line, "lines", 5) ||
+      !strncmp(line, "polygons", 8) || !strncmp(line, "triangle_strips", 15))
+    {
+      const char kind = line[0];
+      vtkSmartPointer<vtkCellArray> cells;
+      if (!ReadCellSection(reader, path, keyword, cells, problem))
+      {
+        return false;
+      }
+      if (cells)
+      {
+        switch (kind)
+        {
+          case 'v':
+            output->SetVerts(cells);
+            break;
+          case 'l':
+            output->SetLines(cells);
+            break;
+          case 'p':
+            output->SetPolys(cells);
+            break;
+          default:
+            output->SetStrips(cells);
+            break;
+        }
+      }
+    }
+    else if (!strncmp(line, "cell_data", 9))
+    {
+      vtkIdType count = 0;
+      if (!reader->Read(&count) || count != output->GetNumberOfCells())
+      {
+        return false;
+      }
+      return reader->ReadCellData(output, count) != 0;
+    }
+    else if (!strncmp(line, "point_data", 10))
+    {
+      vtkIdType count = 0;
+      if (!reader->Read(&count) || count != output->GetNumberOfPoints())
+      {
+        return false;
+      }
+      return reader->ReadPointData(output, count) != 0;
+    }
+    else
+    {
+      return false;
+    }
+  }
+  return true;
+}
+} // namespace
+
+vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& problem)
+{
+  problem.clear();
+  if (path == nullptr)
+  {
+    return nullptr;
+  }
+  vtkNew<ComplaintWatch> watch;
+  watch->Watch();
+  vtkNew<vtkPolyDataReader> reader;
+  reader->SetFileName(path);
+  auto output = vtkSmartPointer<vtkPolyData>::New();
+  bool read = false;
+  if (reader->OpenVTKFile(path))
+  {
+    char line[256];
+    read = reader->ReadHeader(path) && reader->ReadString(line) &&
+      !strncmp(reader->LowerCase(line), "dataset", 7) && reader->ReadString(line) &&
+      !strncmp(reader->LowerCase(line), "polydata", 8) &&
+      ReadSections(reader, output, path, problem);
+    reader->CloseVTKFile(); // harmless when a failed section has closed it already
+  }
+  watch->Stop();
+  if (!read || watch->Complained)
+  {
+    return nullptr;
+  }
+
+  vtkPoints* points = output->GetPoints();
+  const vtkIdType count = points ? points->GetNumberOfPoints() : 0;
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    double p[3];
+    points->GetPoint(i, p);
+    for (double v : p)
+    {
+      if (!std::isfinite(v))
+      {
+        std::ostringstream text;
+        text << "Point " << i << " of model " << path << " has a non-finite coordinate (" << v
+             << ")";
+        problem = text.str();
+        return nullptr;
+      }
+    }
+  }
+
+  // Cells are numbered as VTK numbers them: vertices, lines, polygons, strips.
+  vtkCellArray* kinds[4] = { output->GetVerts(), output->GetLines(), output->GetPolys(),
+    output->GetStrips() };
+  vtkIdType first = 0;
+  for (vtkCellArray* cells : kinds)
+  {
+    vtkIdType cell = 0;
+    vtkIdType point = 0;
+    if (FindStrayPoint(cells, first, count, &cell, &point))
+    {
+      std::ostringstream text;
+      text << "Cell " << cell << " of model " << path << " refers to point " << point
+           << ", which is out of range (the model has " << count << " points)";
+      problem = text.str();
+      return nullptr;
+    }
+    first += cells ? cells->GetNumberOfCells() : 0;
+  }
+  return output;
+}

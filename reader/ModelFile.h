@@ -1,0 +1,33 @@
+#ifndef ModelFile_h
+#define ModelFile_h
+
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+
+#include <string>
+
+/**
+ * Reads a model file (VTK legacy polydata, ASCII or binary) and checks it.
+ *
+ * The file is read with the building blocks of vtkPolyDataReader, section by
+ * section, and reading stops at the first section that fails. The reader's own
+ * loop goes on after a failed cell section and then reads from a stream it has
+ * already closed, which crashes the process on a truncated model.
+ *
+ * A model is refused when
+ * - it cannot be opened, its header is not that of a VTK legacy file, or it
+ *   is not DATASET POLYDATA;
+ * - any section (points, cells, point or cell attributes, field data) is
+ *   short, malformed or of an unknown kind;
+ * - a point coordinate is not finite (NaN or infinite): the normalised frame
+ *   and the point locator need finite coordinates;
+ * - a cell refers to a point the model does not have.
+ *
+ * Returns the model, or null after a refusal. problem then holds a message
+ * naming the file and the culprit, or stays empty when VTK has already
+ * reported the reason through its error output (the caller then says which
+ * file could not be read).
+ */
+vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& problem);
+
+#endif
