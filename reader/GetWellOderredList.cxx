@@ -1,4 +1,5 @@
 #include "GetWellOderredList.h"
+#include "NeighbourSearch.h"
 
 #include <vtkIdList.h>
 #include <vtkNew.h>
@@ -28,8 +29,10 @@ int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPoi
     label[i] = empty;
   }
 
-  // One neighbour list serves every query: the locator empties it first.
+  // One neighbour list serves every query: the search empties it first. The
+  // search answers as the locator does, in the locator's order.
   vtkNew<vtkIdList> neighbours;
+  NeighbourSearch search(tree, points, radius);
   // Every id below this cursor has been placed, so a new component starts at
   // the first unplaced id at or after it.
   int lowestUnplaced = 0;
@@ -49,7 +52,7 @@ int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPoi
     }
 
     int p = result[head];
-    tree->FindPointsWithinRadius(radius, points->GetPoint(p), neighbours);
+    search.FindPointsWithinRadius(points->GetPoint(p), neighbours);
     vtkIdType found = neighbours->GetNumberOfIds();
     for (vtkIdType k = 0; k < found; ++k)
     {

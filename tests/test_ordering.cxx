@@ -1,6 +1,7 @@
 // Breadth-first neighbourhood ordering of the spline points.
 
 #include "GetWellOderredList.h"
+#include "NeighbourSearch.h"
 
 #include <gtest/gtest.h>
 
@@ -225,5 +226,108 @@ TEST(Ordering, RandomSetsMatchReferenceAndBoundTheBandwidth)
       }
     }
     EXPECT_EQ(widest, max) << "trial " << trial;
+  }
+}
+
+// The neighbour search stands in for the locator's own radius search: the same
+// ids in the same order, for the point sets the program builds (a plane of
+// constraint points with the 12 frame points around it), on a lattice where
+// many distances equal the radius exactly, with coincident points, with query
+// points outside the data and with a radius so small that the search has to
+// widen its cells.
+TEST(NeighbourSearch, AnswersAsThePointLocator)
+{
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  struct Set
+  {
+    const char* Name;
+    std::vector<std::vector<double>> Coords;
+    std::vector<double> Radii;
+  };
+  std::vector<Set> sets;
+
+  Set plane{ "plane with frame points", {}, { 0.01, 0.03, 0.08, 0.2, 0.7 } };
+  for (double x : { -0.1, 0.5, 1.1 })
+  {
+    for (double y : { -0.1, 0.5, 1.1 })
+    {
+      if (x != 0.5 || y != 0.5)
+      {
+        plane.Coords.push_back({ x, y, x == y ? 1.1 : -0.1 });
+      }
+    }
+  }
+  plane.Coords.push_back({ 0.5, 0.5, 0.5 });
+  plane.Coords.push_back({ 0.0, 0.0, 1.1 });
+  plane.Coords.push_back({ 1.0, 1.0, -0.1 });
+  plane.Coords.push_back({ 0.2, 0.9, 1.1 });
+  for (int i = 0; i < 6000; ++i)
+  {
+    plane.Coords.push_back({ unit(random), unit(random), 0.0 });
+  }
+  sets.push_back(plane);
+
+  Set lattice{ "lattice with ties", {}, { 0.125, 0.25, 0.375 } };
+  for (int i = 0; i <= 16; ++i)
+  {
+    for (int j = 0; j <= 16; ++j)
+    {
+      lattice.Coords.push_back({ i / 16.0, j / 16.0, (i + j) % 5 == 0 ? 0.25 : 0.0 });
+    }
+  }
+  sets.push_back(lattice);
+
+  Set volume{ "volume with coincident points", {}, { 0.0, 0.05, 0.3 } };
+  for (int i = 0; i < 3000; ++i)
+  {
+    volume.Coords.push_back({ unit(random), unit(random), unit(random) });
+    if (i % 10 == 0)
+    {
+      volume.Coords.push_back(volume.Coords.back());
+    }
+  }
+  sets.push_back(volume);
+
+  Set tiny{ "tiny radius", {}, { 1e-7 } };
+  for (int i = 0; i < 500; ++i)
+  {
+    tiny.Coords.push_back({ unit(random), unit(random), unit(random) * 1e-3 });
+  }
+  sets.push_back(tiny);
+
+  vtkNew<vtkIdList> expected;
+  vtkNew<vtkIdList> found;
+  for (const Set& s : sets)
+  {
+    PointSet set(s.Coords);
+    for (double radius : s.Radii)
+    {
+      NeighbourSearch search(set.Tree, set.Points, radius);
+      for (int q = 0; q < 3000; ++q)
+      {
+        double x[3];
+        if (q % 2 == 0)
+        {
+          set.Points->GetPoint(q % set.Size(), x);
+        }
+        else
+        {
+          for (double& c : x)
+          {
+            c = 1.4 * unit(random) - 0.2;
+          }
+        }
+        set.Tree->FindPointsWithinRadius(radius, x, expected);
+        search.FindPointsWithinRadius(x, found);
+        ASSERT_EQ(found->GetNumberOfIds(), expected->GetNumberOfIds())
+          << s.Name << ", radius " << radius << ", query " << q;
+        for (vtkIdType k = 0; k < expected->GetNumberOfIds(); ++k)
+        {
+          ASSERT_EQ(found->GetId(k), expected->GetId(k))
+            << s.Name << ", radius " << radius << ", query " << q << ", entry " << k;
+        }
+      }
+    }
   }
 }

@@ -1,4 +1,5 @@
 #include "vtkShapeTransform.h"
+#include "NeighbourSearch.h"
 
 #include <vtkDataArray.h>
 #include <vtkIdList.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 vtkObjectFactoryNewMacro(vtkShapeTransform);
@@ -143,6 +145,12 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
 
   const vtkIdType m = ready ? this->PointArray->GetNumberOfPoints() : 0;
   const double radius = this->Radius;
+  // The centres near a vertex, as the locator finds them and in its order.
+  std::unique_ptr<NeighbourSearch> search;
+  if (ready && anyInside && !flat)
+  {
+    search.reset(new NeighbourSearch(this->Tree, this->PointArray, radius));
+  }
   vtkIdType affected = 0;
   float jitter = 0.0f;
 
@@ -163,7 +171,7 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
       // The query point lies in the plane z = 0 of the frame.
       const double q[3] = { X, Y, 0.0 };
 
-      this->Tree->FindPointsWithinRadius(radius, q, this->NeighbourIds);
+      search->FindPointsWithinRadius(q, this->NeighbourIds);
       const vtkIdType found = this->NeighbourIds->GetNumberOfIds();
       if (found > 0)
       {
