@@ -1,0 +1,54 @@
+#ifndef BenchCases_h
+#define BenchCases_h
+
+// The generated cases of the benchmark: regular height-field models with a
+// small deterministic jitter, and the outside and inside vertex lists of a
+// repair on them.
+
+#include <string>
+#include <vector>
+
+/// One benchmark case, before its files exist.
+struct BenchCase
+{
+  std::string Name;   // unique label, shown in the tables
+  std::string Family; // cases of one family share a growth fit
+  int Nx = 0;         // model grid: Nx * Ny vertices, id = j * Nx + i
+  int Ny = 0;
+  int Inside = 0;     // vertices to move: the Inside ones nearest the centre
+  int Ring = 0;       // > 0: the outside set is the next Ring vertices by distance
+  int Stride = 0;     // > 0: the outside set is every Stride-th vertex id
+  int Neighbours = 0; // nominal count of centres within R of a centre
+  bool Target4 = false; // the case of the whole-program check
+
+  long long ModelSize() const { return static_cast<long long>(this->Nx) * this->Ny; }
+
+  /**
+   * R in the normalised frame (x and y mapped onto 0..1) that puts about
+   * Neighbours centres within R of a centre whose surroundings are full of
+   * centres: centres per unit area times pi R^2.
+   */
+  double Radius() const;
+};
+
+/// The files of a prepared case.
+struct CaseFiles
+{
+  std::string Model;
+  std::string Inside;
+  std::string Outside;
+  long long ModelBytes = 0;
+  int InsideCount = 0;
+  int OutsideCount = 0;
+};
+
+/// The quick default set (well under a minute) or the full set.
+std::vector<BenchCase> MakeCases(bool full);
+
+/**
+ * Writes the model (once per grid size: later cases reuse the file) and the
+ * two id lists of a case into dir.
+ */
+CaseFiles PrepareCase(const BenchCase& benchCase, const std::string& dir);
+
+#endif

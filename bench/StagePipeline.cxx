@@ -1,0 +1,375 @@
+#include "StagePipeline.h"
+
+#include "EnvelopeCholesky.h"
+#include "GetWellOderredList.h"
+#include "PointIdFile.h"
+#include "ResultFile.h"
+#include "vtkDatReader.h"
+#include "vtkShapeTransform.h"
+#include "vtkSingleMatrixSolver.h"
+
+#include <vtkIdList.h>
+#include <vtkNew.h>
+#include <vtkPointLocator.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+#include <vtkPolyDataReader.h>
+#include <vtkSmartPointer.h>
+#include <vtkTransformPolyDataFilter.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iostream>
+#include <new>
+#include <sstream>
+#include <unistd.h>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start)
+{
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Sends standard output (the report lines of the objects) to a file while it
+// lives, so that the benchmark's own tables stay readable.
+class StdoutCapture
+{
+public:
+  explicit StdoutCapture(const std::string& path)
+    : Path(path)
+  {
+    std::cout.flush();
+    fflush(stdout);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0)
+    {
+      this->Saved = dup(STDOUT_FILENO);
+      dup2(fd, STDOUT_FILENO);
+      close(fd);
+    }
+  }
+  ~StdoutCapture() { this->Finish(); }
+
+  /// Restores standard output and returns what was written meanwhile.
+  std::string Finish()
+  {
+    if (this->Saved < 0)
+    {
+      return std::string();
+    }
+    std::cout.flush();
+    fflush(stdout);
+    dup2(this->Saved, STDOUT_FILENO);
+    close(this->Saved);
+    this->Saved = -1;
+    std::ifstream in(this->Path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+private:
+  std::string Path;
+  int Saved = -1;
+};
+
+// The basis of the solver, phi(d) = (1 - d/R)^2 for d < R, computed exactly as
+// vtkSingleMatrixSolver does it.
+inline double Basis(const float* a, const float* b, double radius, double radius2)
+{
+  const double dx = static_cast<double>(a[0]) - b[0];
+  const double dy = static_cast<double>(a[1]) - b[1];
+  const double dz = static_cast<double>(a[2]) - b[2];
+  const double d2 = dx * dx + dy * dy + dz * dz;
+  if (!(d2 < radius2))
+  {
+    return 0.0;
+  }
+  const double t = 1.0 - std::sqrt(d2) / radius;
+  return t * t;
+}
+
+// The envelope of the solver, rebuilt from the reader's ordering: rows over
+// the window of Max columns left of the diagonal, leading zeros skipped.
+// Returns the seconds of the row loop, the part the solver reports as its
+// construction time.
+double AssembleEnvelope(vtkPoints* points, const int* list, int max, float radiusF,
+  EnvelopeSystem& system)
+{
+  const int n = static_cast<int>(points->GetNumberOfPoints());
+  const double radius = radiusF;
+  const double radius2 = radius * radius;
+  system.Order = n;
+  system.Max = max;
+  std::vector<float> position(3 * static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i)
+  {
+    double p[3];
+    points->GetPoint(list[i], p);
+    for (int c = 0; c < 3; ++c)
+    {
+      position[3 * static_cast<size_t>(i) + c] = static_cast<float>(p[c]);
+    }
+  }
+  for (int k = 0; k < 4; ++k)
+  {
+    system.Tail[k].resize(n);
+  }
+  for (int i = 0; i < n; ++i)
+  {
+    system.Tail[0][i] = 1.0f;
+    system.Tail[1][i] = position[3 * static_cast<size_t>(i)];
+    system.Tail[2][i] = position[3 * static_cast<size_t>(i) + 1];
+    system.Tail[3][i] = position[3 * static_cast<size_t>(i) + 2];
+  }
+  system.Diag.assign(n, 1.0f);
+  system.Xenv.resize(static_cast<size_t>(n) + 1);
+  // Storage as the solver manages it: a C array of two thirds of the band,
+  // grown by 5 n entries with realloc (which can remap instead of copying).
+  const size_t growth = 5 * static_cast<size_t>(n);
+  size_t capacity = std::max<size_t>(
+    1, static_cast<size_t>(std::max(0.0, n * (max - 1) * (2.0 / 3.0))));
+  float* env = static_cast<float*>(malloc(sizeof(float) * capacity));
+  size_t stored = 0;
+  system.Xenv[0] = 1;
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < n && env; ++i)
+  {
+    const float* pi = &position[3 * static_cast<size_t>(i)];
+    int j = std::max(i - max, 0);
+    for (; j < i; ++j)
+    {
+      if (Basis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2) != 0.0)
+      {
+        break;
+      }
+    }
+    for (; j < i; ++j)
+    {
+      if (stored == capacity)
+      {
+        capacity += growth;
+        float* grown = static_cast<float*>(realloc(env, sizeof(float) * capacity));
+        if (!grown)
+        {
+          free(env);
+          throw std::bad_alloc();
+        }
+        env = grown;
+      }
+      env[stored++] =
+        static_cast<float>(Basis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2));
+    }
+    system.Xenv[i + 1] = static_cast<int>(stored + 1);
+  }
+  const double seconds = Since(start);
+  if (!env)
+  {
+    throw std::bad_alloc();
+  }
+  system.Env.assign(env, env + stored);
+  free(env);
+  return seconds;
+}
+} // namespace
+
+//------------------------------------------------------------------------------
+void StageTimes::KeepFaster(const StageTimes& o)
+{
+  this->Read = std::min(this->Read, o.Read);
+  this->Tree = std::min(this->Tree, o.Tree);
+  this->Order = std::min(this->Order, o.Order);
+  this->Solve = std::min(this->Solve, o.Solve);
+  this->InsideList = std::min(this->InsideList, o.InsideList);
+  this->Reread = std::min(this->Reread, o.Reread);
+  this->Transform = std::min(this->Transform, o.Transform);
+  this->Write = std::min(this->Write, o.Write);
+}
+
+//------------------------------------------------------------------------------
+long long EnvelopeSystem::Nonzeros() const
+{
+  return static_cast<long long>(
+    this->Env.size() - std::count(this->Env.begin(), this->Env.end(), 0.0f));
+}
+
+double EnvelopeSystem::Flops() const
+{
+  double flops = 0.0;
+  for (int i = 0; i < this->Order; ++i)
+  {
+    const double len = this->Xenv[i + 1] - this->Xenv[i];
+    flops += len * len;
+  }
+  return flops;
+}
+
+//------------------------------------------------------------------------------
+RunOutcome RunStages(const std::string& model, const std::string& inside,
+  const std::string& outside, float radius, const std::string& resultPath,
+  const std::string& scratch, EnvelopeSystem* system)
+{
+  RunOutcome outcome;
+  StageTimes& times = outcome.Times;
+  StdoutCapture capture(scratch);
+
+  // The reader borrows the names.
+  std::string modelName = model;
+  std::string outsideName = outside;
+  auto reader = vtkSmartPointer<vtkDatReader>::Take(vtkDatReader::New());
+  reader->ModelName = &modelName[0];
+  reader->OutsideName = &outsideName[0];
+  reader->SetRadius(radius);
+  Clock::time_point start = Clock::now();
+  const int status = reader->ReadData();
+  const double readData = Since(start);
+  if (status != 0)
+  {
+    outcome.Failure = "ReadData failed";
+    outcome.Output = capture.Finish();
+    return outcome;
+  }
+  vtkPoints* points = reader->GetPointArray();
+  const int n = static_cast<int>(points->GetNumberOfPoints());
+
+  // ReadData builds the locator and orders the points inside one call: both
+  // are repeated here on the same points, with the same calls, to time them
+  // apart from the file reading.
+  {
+    vtkNew<vtkPolyData> carrier;
+    carrier->SetPoints(points);
+    vtkNew<vtkPointLocator> locator;
+    locator->Initialize();
+    locator->SetDataSet(carrier);
+    start = Clock::now();
+    locator->BuildLocator();
+    times.Tree = Since(start);
+
+    int max = 0;
+    start = Clock::now();
+    int* list = GetWellOderredList(&max, n, radius, points, locator);
+    int* unList = new int[n];
+    for (int k = 0; k < n; ++k)
+    {
+      unList[list[k]] = k;
+    }
+    times.Order = Since(start);
+    outcome.OrderingRepeats =
+      max == reader->GetMax() && std::equal(list, list + n, reader->GetList());
+    delete[] list;
+    delete[] unList;
+  }
+  times.Read = std::max(0.0, readData - times.Tree - times.Order);
+
+  if (system)
+  {
+    system->Rhs.assign(reader->GetB(), reader->GetB() + n);
+    outcome.AssemblySeconds =
+      AssembleEnvelope(points, reader->GetList(), reader->GetMax(), radius, *system);
+  }
+
+  auto solver = vtkSmartPointer<vtkSingleMatrixSolver>::Take(vtkSingleMatrixSolver::New());
+  solver->SetRadius(radius);
+  solver->SetPointArray(points);
+  solver->SetList(reader->GetList());
+  solver->SetMax(reader->GetMax());
+  solver->SetB(reader->GetB());
+  start = Clock::now();
+  try
+  {
+    solver->Solve();
+    outcome.Solved = true;
+  }
+  catch (const char* message)
+  {
+    outcome.Failure = message;
+  }
+  times.Solve = Since(start);
+  if (!outcome.Solved)
+  {
+    outcome.Output = capture.Finish();
+    return outcome;
+  }
+  float* coefficients = solver->GetSplineCoeff();
+
+  {
+    start = Clock::now();
+    vtkNew<vtkIdList> insideList;
+    std::vector<PointIdEntry> ids;
+    if (!ReadPointIdFile(inside.c_str(), ids))
+    {
+      outcome.Failure = "cannot read the inside list";
+    }
+    for (const PointIdEntry& entry : ids)
+    {
+      insideList->InsertNextId(entry.Id);
+    }
+    times.InsideList = Since(start);
+
+    vtkNew<vtkShapeTransform> transform;
+    transform->SetParameters(
+      radius, points, coefficients, insideList, reader->GetUnList(), reader->GetTree());
+
+    start = Clock::now();
+    vtkNew<vtkPolyDataReader> modelReader;
+    modelReader->SetFileName(model.c_str());
+    modelReader->Update();
+    times.Reread = Since(start);
+
+    start = Clock::now();
+    vtkNew<vtkTransformPolyDataFilter> filter;
+    filter->SetTransform(transform);
+    filter->SetInputConnection(modelReader->GetOutputPort());
+    filter->Update();
+    times.Transform = Since(start);
+
+    start = Clock::now();
+    if (!WriteResultFile(filter->GetOutput(), resultPath.c_str()))
+    {
+      outcome.Failure = "cannot write the result";
+    }
+    times.Write = Since(start);
+  }
+  free(coefficients);
+  outcome.Output = capture.Finish();
+  return outcome;
+}
+
+//------------------------------------------------------------------------------
+FactorOutcome FactorEnvelope(const EnvelopeSystem& system)
+{
+  FactorOutcome outcome;
+  const int n = system.Order;
+  std::vector<float> env = system.Env;
+  std::vector<float> diag = system.Diag;
+  if (env.empty())
+  {
+    env.push_back(0.0f); // a valid pointer for a diagonal matrix
+  }
+  int flag = 0;
+  Clock::time_point start = Clock::now();
+  factor_envelope(n, system.Xenv.data(), env.data(), diag.data(), &flag);
+  outcome.Factor = Since(start);
+  outcome.Positive = flag == 0;
+
+  // The five solves of Solve(): the four polynomial columns, then b.
+  std::vector<float> rhs[5] = { system.Tail[0], system.Tail[1], system.Tail[2], system.Tail[3],
+    system.Rhs };
+  start = Clock::now();
+  for (std::vector<float>& b : rhs)
+  {
+    solve_lower_envelope(n, system.Xenv.data(), env.data(), diag.data(), b.data());
+    solve_upper_envelope(n, system.Xenv.data(), env.data(), diag.data(), b.data());
+  }
+  outcome.Substitute = Since(start);
+  outcome.Solution = rhs[4];
+  return outcome;
+}
