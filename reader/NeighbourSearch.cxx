@@ -60,13 +60,15 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
     }
   }
 
-  // Cells as wide as the radius, widened while there would be too many.
+  // Columns of cells over x and y, as wide as the radius, widened while there
+  // would be too many. The points lie in a plane but for the frame points, so
+  // cells along z would stay empty and only dilute the grid.
   double width = radius > 0.0 && std::isfinite(radius) ? radius : 1.0;
   const double budget = CellsPerPoint * static_cast<double>(n) + 64.0;
   for (;;)
   {
     double count = 1.0;
-    for (int axis = 0; axis < 3; ++axis)
+    for (int axis = 0; axis < 2; ++axis)
     {
       count *= std::floor((high[axis] - low[axis]) / width) + 1.0;
     }
@@ -79,8 +81,9 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
   for (int axis = 0; axis < 3; ++axis)
   {
     this->Origin[axis] = low[axis];
-    this->InverseCell[axis] = 1.0 / width;
-    this->Cells[axis] = static_cast<int>(std::floor((high[axis] - low[axis]) / width)) + 1;
+    this->InverseCell[axis] = axis < 2 ? 1.0 / width : 0.0;
+    this->Cells[axis] =
+      axis < 2 ? static_cast<int>(std::floor((high[axis] - low[axis]) / width)) + 1 : 1;
   }
 
   // Points by cell, each cell in increasing id.
