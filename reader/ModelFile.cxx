@@ -112,6 +112,21 @@ vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path)
   return at >= 0 && at <= info.st_size ? static_cast<vtkIdType>(info.st_size - at) : 0;
 }
 
+// True for the type names of integer arrays in a legacy file.
+bool IsIntegerType(const char* type)
+{
+  static const char* const names[] = { "vtktypeint64", "vtktypeint32", "vtktypeuint64",
+    "vtktypeuint32", "vtkidtype", "int", "unsigned_int", "long", "unsigned_long" };
+  for (const char* name : names)
+  {
+    if (strcmp(type, name) == 0)
+    {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Reads one cell section (VERTICES, LINES, POLYGONS or TRIANGLE_STRIPS, the
 // keyword already read) and checks its structure, so that nothing later walks
 // past the end of its arrays: VTK trusts the counts of the file. Files before
@@ -150,16 +165,51 @@ bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::str
 
   if (!legacy)
   {
-    // VTK reads the two counts again itself.
-    in->clear();
-    in->seekg(start);
-    if (!in->good() || !reader->ReadCells(cells))
+    // "OFFSETS type" and "CONNECTIVITY type", each followed by its array.
+    // The arrays are read here rather than by vtkDataReader::ReadCells, so
+    // that their types are checked first: VTK's reading of a text array
+    // overruns its buffer on a malformed file.
+    vtkSmartPointer<vtkDataArray> parts[2];
+    const char* const names[2] = { "offsets", "connectivity" };
+    const vtkIdType counts[2] = { first, second };
+    for (int part = 0; part < 2; ++part)
     {
-      return false;
+      char word[256];
+      char type[256];
+      if (!reader->ReadString(word) || strcmp(reader->LowerCase(word), names[part]) != 0 ||
+        !reader->ReadString(type))
+      {
+        problem = malformed.str();
+        return false;
+      }
+      if (!IsIntegerType(reader->LowerCase(type)))
+      {
+        problem = malformed.str() + ": its " + names[part] + " are of type " + type;
+        return false;
+      }
+      vtkAbstractArray* array = reader->ReadArray(type, counts[part], 1);
+      if (array == nullptr)
+      {
+        return false;
+      }
+      parts[part].TakeReference(vtkDataArray::SafeDownCast(array));
+      if (!parts[part])
+      {
+        array->Delete();
+        problem = malformed.str();
+        return false;
+      }
     }
-    if (!cells)
+    if (first == 0 && second == 0)
     {
-      return true;
+      return true; // an empty section: no cells
+    }
+    cells = vtkSmartPointer<vtkCellArray>::New();
+    if (!cells->SetData(parts[0], parts[1]))
+    {
+      cells = nullptr;
+      problem = malformed.str();
+      return false;
     }
     vtkDataArray* offsets = cells->GetOffsetsArray();
     vtkDataArray* connectivity = cells->GetConnectivityArray();
