@@ -18,6 +18,21 @@
 
 namespace
 {
+// True for the type names of integer arrays in a legacy file.
+bool IsIntegerType(const char* type)
+{
+  static const char* const names[] = { "vtktypeint64", "vtktypeint32", "vtktypeuint64",
+    "vtktypeuint32", "vtkidtype", "int", "unsigned_int", "long", "unsigned_long" };
+  for (const char* name : names)
+  {
+    if (strcmp(type, name) == 0)
+    {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The first cell of cells whose point ids are not all in 0..count-1, with the
 // offending id; false when every id is in range. firstCell is the id of the
 // first cell of this array in the model.
@@ -110,21 +125,6 @@ vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path)
   }
   const std::streamoff at = in->tellg();
   return at >= 0 && at <= info.st_size ? static_cast<vtkIdType>(info.st_size - at) : 0;
-}
-
-// True for the type names of integer arrays in a legacy file.
-bool IsIntegerType(const char* type)
-{
-  static const char* const names[] = { "vtktypeint64", "vtktypeint32", "vtktypeuint64",
-    "vtktypeuint32", "vtkidtype", "int", "unsigned_int", "long", "unsigned_long" };
-  for (const char* name : names)
-  {
-    if (strcmp(type, name) == 0)
-    {
-      return true;
-    }
-  }
-  return false;
 }
 
 // Reads one cell section (VERTICES, LINES, POLYGONS or TRIANGLE_STRIPS, the
@@ -273,6 +273,15 @@ bool ReadPoints(
   {
     return false;
   }
+  // Only numbers are handed to VTK: its reading of a malformed text array
+  // can ask for gigabytes.
+  if (!IsIntegerType(reader->LowerCase(type)) && strcmp(type, "float") != 0 &&
+    strcmp(type, "double") != 0)
+  {
+    problem = std::string("Model ") + path + " has point coordinates of type " + type +
+      ", not numbers";
+    return false;
+  }
   vtkAbstractArray* array = reader->ReadArray(type, count, 3);
   if (array == nullptr)
   {
@@ -282,8 +291,6 @@ bool ReadPoints(
   if (data == nullptr)
   {
     array->Delete();
-    problem = std::string("Model ") + path + " has point coordinates of type " + type +
-      ", not numbers";
     return false;
   }
   vtkNew<vtkPoints> points;
