@@ -38,11 +38,6 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
     return; // nothing to find; an empty locator is never asked
   }
   tree->Update();
-  const int* divisions = tree->GetDivisions();
-  for (int axis = 0; axis < 3; ++axis)
-  {
-    this->Divisions[axis] = std::max(divisions[axis], 1);
-  }
 
   this->Coordinates.resize(3 * static_cast<size_t>(n));
   this->Bucket.resize(static_cast<size_t>(n));
@@ -117,8 +112,9 @@ std::int64_t NeighbourSearch::BucketOf(const double x[3]) const
 {
   int ijk[3];
   LocatorBuckets::Indices(this->Tree, x, ijk);
-  return (static_cast<std::int64_t>(ijk[0]) * this->Divisions[1] + ijk[1]) * this->Divisions[2] +
-    ijk[2];
+  // (i, j, k) packed so that the keys sort as the locator scans: i slowest.
+  return (static_cast<std::int64_t>(ijk[0]) << 42) | (static_cast<std::int64_t>(ijk[1]) << 21) |
+    static_cast<std::int64_t>(ijk[2]);
 }
 
 int NeighbourSearch::CellIndex(double v, int axis) const

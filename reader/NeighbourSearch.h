@@ -55,7 +55,6 @@ private:
   double Radius2;
   std::vector<double> Coordinates;  // x, y, z of each point
   std::vector<std::int64_t> Bucket; // the locator's bucket of each point, in its scan order
-  int Divisions[3];                 // the locator's buckets along x, y, z
 
   double Origin[3];
   double InverseCell[3];
