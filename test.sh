@@ -24,6 +24,8 @@ cmake -S "$here" -B "$here/build-asan" -DSURFACE_REPAIR_TESTS=ON -DCMAKE_BUILD_T
 cmake --build "$here/build-asan" -j "$jobs"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# Leaks inside VTK itself on malformed models (fuzz/lsan.supp says which).
+export LSAN_OPTIONS="suppressions=$here/fuzz/lsan.supp"
 (cd "$here/build-asan" && ctest --output-on-failure -j "$jobs" -E '^Viewer\.')
 # The viewer tests open a window under Xvfb. Mesa's OpenGL driver leaks a few
 # blocks there and is unloaded before the leak check runs, so its frames show

@@ -27,6 +27,8 @@ cmake --build "$build" -j 2
 
 mkdir -p "$build/artifacts"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
+# Leaks inside VTK itself, documented in the file.
+export LSAN_OPTIONS="suppressions=$here/fuzz/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 for name in idlist inputs; do
   target="$build/fuzz_$name"
