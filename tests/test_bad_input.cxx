@@ -215,6 +215,16 @@ std::vector<Case> Cases()
     { "ModelCellListOverrunsItsSize", With(0, "cells.vtk"), "",
       File("cells.vtk", Header + "POINTS 3 float\n0 0 0\n1 0 1\n0 1 2\nPOLYGONS 1 4\n9 0 1 2\n"),
       { "The POLYGONS section of model cells.vtk is malformed\n", ReadFailed } },
+    { "ModelWithTextPoints", With(0, "text.vtk"), "",
+      File("text.vtk", Header + "POINTS 3 string\n0 0 0\n1 0 1\n0 1 2\n"),
+      { "Model text.vtk has point coordinates of type string, not numbers\n", ReadFailed } },
+    { "ModelWithTextCellOffsets", With(0, "cells.vtk"), "",
+      File("cells.vtk",
+        "# vtk DataFile Version 5.1\nbroken\nASCII\nDATASET POLYDATA\nPOINTS 3 float\n"
+        "0 0 0\n1 0 1\n0 1 2\nPOLYGONS 2 3\nOFFSETS string\n0 3\n"
+        "CONNECTIVITY vtktypeint64\n0 1 2\n"),
+      { "The POLYGONS section of model cells.vtk is malformed: its offsets are of type string\n",
+        ReadFailed } },
     { "ModelDeclaresAbsurdPointCount", With(0, "huge.vtk"), "",
       File("huge.vtk", Header + "POINTS 4000000000000 float\n0 0 0\n"),
       { "Model huge.vtk declares 4000000000000 points, more than the rest of the file can hold\n",

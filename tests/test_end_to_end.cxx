@@ -370,6 +370,47 @@ TEST(EndToEnd, InsideListVariants)
   EXPECT_EQ(ExpectRepaired(source, result, {}, fit), 0);
 }
 
+// The sample as VTK 9 writes it (file version 5.1, cells as offsets and
+// connectivity) and in the older 4.2 layout, ASCII and binary: the same
+// repair as from the original.
+TEST(EndToEnd, ModelFilesOfEveryLegacyVersion)
+{
+  vtkSmartPointer<vtkPolyData> source =
+    vtkSmartPointer<vtkPolyData>::Take(ReadPolyData(SampleFile("model.vtk")));
+  const std::vector<int> inside = ReadIdFile(SampleFile("inside.pts"));
+  ReferenceFit fit(source, ReadIdFile(SampleFile("outside.pts")), 0.12);
+  for (bool binary : { false, true })
+  {
+    for (bool newest : { true, false })
+    {
+      SCOPED_TRACE(std::string(binary ? "binary" : "ASCII") + (newest ? ", 5.1" : ", 4.2"));
+      TempDir dir;
+      vtkNew<vtkPolyDataWriter> writer;
+      writer->SetInputData(source);
+      writer->SetFileName(dir.File("model.vtk").c_str());
+      if (!newest)
+      {
+        writer->SetFileVersion(vtkDataWriter::VTK_LEGACY_READER_VERSION_4_2);
+      }
+      if (binary)
+      {
+        writer->SetFileTypeToBinary();
+      }
+      ASSERT_EQ(writer->Write(), 1);
+      ASSERT_EQ(ReadText(dir.File("model.vtk")).rfind(
+                  newest ? "# vtk DataFile Version 5.1" : "# vtk DataFile Version 4.2", 0),
+        0u);
+
+      ProcessResult r = RunRepair(
+        { "model.vtk", SampleFile("inside.pts"), SampleFile("outside.pts"), "0.12" }, dir.Path());
+      ExpectReportInOrder(r, 638);
+      vtkSmartPointer<vtkPolyData> result =
+        vtkSmartPointer<vtkPolyData>::Take(ReadPolyData(dir.File("reconstucted_shape.vtk")));
+      EXPECT_EQ(ExpectRepaired(source, result, inside, fit), 638);
+    }
+  }
+}
+
 TEST(EndToEnd, NormalsInThePointDataDoNotStopTheRepair)
 {
   TempDir dir;
