@@ -4,6 +4,7 @@
 #include "GetWellOderredList.h"
 #include "PointIdFile.h"
 #include "ResultFile.h"
+#include "SplineBasis.h"
 #include "vtkDatReader.h"
 #include "vtkShapeTransform.h"
 #include "vtkSingleMatrixSolver.h"
@@ -81,22 +82,6 @@ private:
   int Saved = -1;
 };
 
-// The basis of the solver, phi(d) = (1 - d/R)^2 for d < R, computed exactly as
-// vtkSingleMatrixSolver does it.
-inline double Basis(const float* a, const float* b, double radius, double radius2)
-{
-  const double dx = static_cast<double>(a[0]) - b[0];
-  const double dy = static_cast<double>(a[1]) - b[1];
-  const double dz = static_cast<double>(a[2]) - b[2];
-  const double d2 = dx * dx + dy * dy + dz * dz;
-  if (!(d2 < radius2))
-  {
-    return 0.0;
-  }
-  const double t = 1.0 - std::sqrt(d2) / radius;
-  return t * t;
-}
-
 // The envelope of the solver, rebuilt from the reader's ordering: rows over
 // the window of Max columns left of the diagonal, leading zeros skipped.
 // Returns the seconds of the row loop, the part the solver reports as its
@@ -147,7 +132,7 @@ double AssembleEnvelope(vtkPoints* points, const int* list, int max, float radiu
     int j = std::max(i - max, 0);
     for (; j < i; ++j)
     {
-      if (Basis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2) != 0.0)
+      if (SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2) != 0.0)
       {
         break;
       }
@@ -166,7 +151,7 @@ double AssembleEnvelope(vtkPoints* points, const int* list, int max, float radiu
         env = grown;
       }
       env[stored++] =
-        static_cast<float>(Basis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2));
+        static_cast<float>(SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2));
     }
     system.Xenv[i + 1] = static_cast<int>(stored + 1);
   }

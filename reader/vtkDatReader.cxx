@@ -1,4 +1,5 @@
 #include "vtkDatReader.h"
+#include "NormalisedFrame.h"
 
 #include "GetWellOderredList.h"
 #include "ModelFile.h"
@@ -46,13 +47,12 @@ std::uint64_t PlaneKey(float x, float y)
   return (static_cast<std::uint64_t>(xb) << 32) | yb;
 }
 
-// A coordinate mapped from [lo, hi] onto [0, 1], formed in double precision
-// and stored in single precision. A flat range maps everything to 0.
-float Normalised(float v, float lo, float hi)
-{
-  return hi > lo ? static_cast<float>((static_cast<double>(v) - lo) / (static_cast<double>(hi) - lo))
-                 : 0.0f;
-}
+// The coordinates of the constraint points come from Normalised()
+// (NormalisedFrame.h), the rule the shape transform maps the model's vertices
+// with. The error reports of ReadData stand on fixed lines of this file (the
+// model at 106, the outside list at 121, the memory at 195), which tests and
+// users' logs rely on: keep the lines above them as they are.
+
 } // namespace
 
 //------------------------------------------------------------------------------

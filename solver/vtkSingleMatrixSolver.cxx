@@ -1,4 +1,5 @@
 #include "vtkSingleMatrixSolver.h"
+#include "SplineBasis.h"
 
 #include "DenseSolve.h"
 #include "EnvelopeCholesky.h"
@@ -19,22 +20,6 @@ namespace
 {
 const char* const NotPositiveDefinite =
   "The spline system is not positive definite: check the outside list and the radius";
-
-// The basis phi(d) = (1 - d/R)^2 for d < R, else 0, between two points given
-// as three floats, evaluated in double precision.
-inline double Basis(const float* a, const float* b, double radius, double radius2)
-{
-  const double dx = static_cast<double>(a[0]) - b[0];
-  const double dy = static_cast<double>(a[1]) - b[1];
-  const double dz = static_cast<double>(a[2]) - b[2];
-  const double d2 = dx * dx + dy * dy + dz * dz;
-  if (!(d2 < radius2))
-  {
-    return 0.0;
-  }
-  const double t = 1.0 - std::sqrt(d2) / radius;
-  return t * t;
-}
 
 // The work arrays of one solve. Whatever is still held when a failure is
 // thrown is released on the way out, so an error leaves no memory behind.
@@ -212,7 +197,7 @@ int vtkSingleMatrixSolver::Solve()
     // first non-zero column.
     for (; j < i; ++j)
     {
-      value = Basis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2);
+      value = SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2);
       if (value != 0.0)
       {
         break;
@@ -234,7 +219,7 @@ int vtkSingleMatrixSolver::Solve()
       Env[nnz++] = static_cast<float>(value);
       if (j + 1 < i)
       {
-        value = Basis(&position[3 * static_cast<size_t>(j + 1)], pi, radius, radius2);
+        value = SplineBasis(&position[3 * static_cast<size_t>(j + 1)], pi, radius, radius2);
       }
     }
     Xenv[i + 1] = static_cast<int>(nnz + 1);

@@ -1,5 +1,6 @@
 #include "vtkShapeTransform.h"
 #include "NeighbourSearch.h"
+#include "NormalisedFrame.h"
 
 #include <vtkDataArray.h>
 #include <vtkIdList.h>
@@ -162,12 +163,9 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
 
     if (inside[static_cast<std::size_t>(i)] && !flat)
     {
-      const float x = static_cast<float>(in[0]);
-      const float y = static_cast<float>(in[1]);
-      const float X = static_cast<float>(
-        (static_cast<double>(x) - xmin) / (static_cast<double>(xmax) - xmin));
-      const float Y = static_cast<float>(
-        (static_cast<double>(y) - ymin) / (static_cast<double>(ymax) - ymin));
+      // The frame the reader placed the centres in.
+      const float X = Normalised(static_cast<float>(in[0]), xmin, xmax);
+      const float Y = Normalised(static_cast<float>(in[1]), ymin, ymax);
       // The query point lies in the plane z = 0 of the frame.
       const double q[3] = { X, Y, 0.0 };
 
