@@ -221,13 +221,15 @@ void ReadInsideList(RunObjects& run, const RunInputs& inputs)
 }
 
 // Chooses the radius from the constraint points and the inside vertices
-// (the trial fits print nothing) and reports it.
-void ChooseRadiusStage(RunObjects& run, RunInputs& inputs)
+// (the trial fits print nothing) and reports it. readStart: the tick reading
+// began at; writing the result takes about as long as reading, so a run
+// besides its solve takes about twice the time read so far.
+void ChooseRadiusStage(RunObjects& run, RunInputs& inputs, long long readStart)
 {
   ReadInsideList(run, inputs);
-  const PlanePoints inside = NormalisedPositions(run.Reader->GetModel(), run.InsideList);
-  const RadiusChoice choice = ChooseRadius(
-    run.Reader->GetPointArray(), run.Reader->GetValues(), inside, AvailableMemory());
+  const double runSeconds = 2.0 * 0.001 * static_cast<double>(GetMillisecondTicks() - readStart);
+  const RadiusChoice choice = ChooseRadius(run.Reader->GetModel(), run.Reader->GetPointArray(),
+    run.Reader->GetValues(), run.InsideList, AvailableMemory(), runSeconds);
   inputs.Radius = static_cast<float>(choice.Radius);
   std::cout << "Chosen radius: " << inputs.Radius << std::endl;
 }
@@ -254,6 +256,7 @@ void CheckCost(const RunObjects& run, const RunInputs& inputs)
 // spline problem: points, locator, ordering and right-hand side.
 void ReadStage(RunObjects& run, RunInputs& inputs)
 {
+  const long long readStart = GetMillisecondTicks();
   run.Reader = vtkDatReader::New();
   run.Reader->ModelName = inputs.Model.data();
   run.Reader->OutsideName = inputs.Outside.data();
@@ -268,7 +271,7 @@ void ReadStage(RunObjects& run, RunInputs& inputs)
   }
   if (inputs.ChooseRadius)
   {
-    ChooseRadiusStage(run, inputs);
+    ChooseRadiusStage(run, inputs, readStart);
   }
   CheckCost(run, inputs);
   run.Reader->SetRadius(inputs.Radius);
