@@ -149,6 +149,20 @@ std::string CutInPolygons()
   return text.substr(0, text.find("POLYGONS") + 200);
 }
 
+// A 300 x 300 height field with every vertex in the outside list: at R = 1
+// all 90,000 constraint points are neighbours of each other.
+void WriteWholeModelOutside(const TempDir& dir)
+{
+  WriteHeightField(dir.File("big.vtk"), 300, 300, 1.0, 1.0,
+    [](double x, double y) { return 0.01 * x + 0.02 * y; });
+  std::vector<int> all(90000);
+  for (int k = 0; k < 90000; ++k)
+  {
+    all[static_cast<size_t>(k)] = k;
+  }
+  WriteIds(dir.File("all.pts"), all);
+}
+
 std::vector<Case> Cases()
 {
   const std::string outOfRange = " is out of range (the model has 144 points)";
@@ -275,6 +289,18 @@ std::vector<Case> Cases()
       true },
     { "InputEndsAtTheRadiusQuestion", {}, "model.vtk inside.pts outside.pts\n", nullptr,
       { InputEnded }, true },
+
+    // A radius the machine cannot afford: refused before the ordering, with
+    // the estimate and a radius that would fit.
+    { "RadiusTooLargeForTheSolver", { "big.vtk", "inside.pts", "all.pts", "1" }, "",
+      WriteWholeModelOutside,
+      { "Radius 1 is too large for 90012 spline points: the system would need about 11.3 GiB "
+        "(3.03828e+09 envelope entries), more than the 2147483647 entries the solver can address; "
+        "the largest radius that fits is about 0.351\n" },
+      true },
+    { "AutoRadiusWithMissingInsideList", With(3, "auto"), "",
+      [](const TempDir& dir) { std::filesystem::remove(dir.File("inside.pts")); },
+      { "Not correct inside file name\n" }, true },
 
     // The surroundings.
     { "UnwritableWorkingDirectory", Good, "",

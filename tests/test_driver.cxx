@@ -167,6 +167,7 @@ TEST_F(DriverTest, RadiusMustBeAPositiveNumber)
          { { "model.vtk", "inside.pts", "outside.pts", "-0.5" }, "", "Radius: -0.5" },
          { { "model.vtk", "inside.pts", "outside.pts", "nan" }, "", "Radius: nan" },
          { { "model.vtk", "inside.pts", "outside.pts", "inf" }, "", "Radius: inf" },
+         { { "model.vtk", "inside.pts", "outside.pts", "Auto" }, "", "Radius: 0" },
          { {}, "model.vtk inside.pts outside.pts abc\n", "Radius: 0" } })
   {
     ProcessResult r = this->Run(c.Args, c.Input);
@@ -201,4 +202,73 @@ TEST_F(DriverTest, OutOfRangeOutsideIdNamesFileAndLine)
     std::string::npos)
     << r.Err;
   EXPECT_EQ(Lines(r.Err).back(), "Some error during reading input data...");
+}
+
+// With auto the program chooses R, says which after the echo, and then runs
+// as if that R had been given; the choice itself prints nothing.
+TEST_F(DriverTest, AutoRadiusFromTheArgument)
+{
+  ProcessResult r = this->Run({ "model.vtk", "inside.pts", "outside.pts", "auto" });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  std::vector<std::string> lines = Lines(r.Out);
+  ASSERT_GE(lines.size(), 7u) << r.Out;
+  EXPECT_EQ(lines[3], "Radius: auto");
+  ASSERT_EQ(lines[4].rfind("Chosen radius: ", 0), 0u) << r.Out;
+  EXPECT_EQ(lines[5].rfind("Tree build time: ", 0), 0u);
+  const std::string chosen = lines[4].substr(15);
+  // The hole is 4 x 4 vertices in a ring two vertices wide: its centre lies
+  // two grid steps (2/11 of the frame) from the nearest outside vertex.
+  EXPECT_GT(std::stod(chosen), 2.0 / 11.0);
+  EXPECT_EQ(Starting(r.Out, "Affected points: "), std::vector<std::string>{ "Affected points: 16." });
+
+  ProcessResult given = this->Run({ "model.vtk", "inside.pts", "outside.pts", chosen });
+  EXPECT_EQ(Starting(r.Out, "Size of matrix A"), Starting(given.Out, "Size of matrix A"));
+  EXPECT_EQ(Lines(r.Out).size(), Lines(given.Out).size() + 1);
+}
+
+TEST_F(DriverTest, AutoRadiusFromTheDialogue)
+{
+  ProcessResult r = this->Run({}, "model.vtk inside.pts outside.pts auto\n");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  std::vector<std::string> lines = Lines(r.Out);
+  ASSERT_GE(lines.size(), 11u) << r.Out;
+  EXPECT_EQ(lines[4], ">Enter radius R");
+  EXPECT_EQ(lines[8], "Radius: auto");
+  EXPECT_EQ(lines[9].rfind("Chosen radius: ", 0), 0u) << r.Out;
+  ProcessResult argument = this->Run({ "model.vtk", "inside.pts", "outside.pts", "auto" });
+  EXPECT_EQ(Starting(r.Out, "Chosen radius: "), Starting(argument.Out, "Chosen radius: "));
+}
+
+// Nothing to reach: the run completes and moves nothing.
+TEST_F(DriverTest, AutoRadiusWithAnEmptyInsideList)
+{
+  WriteText(this->Dir.File("empty.pts"), "");
+  ProcessResult r = this->Run({ "model.vtk", "empty.pts", "outside.pts", "auto" });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  const std::vector<std::string> chosen = Starting(r.Out, "Chosen radius: ");
+  ASSERT_EQ(chosen.size(), 1u) << r.Out;
+  const double radius = std::stod(chosen[0].substr(15));
+  EXPECT_TRUE(radius > 0.0 && radius < 1.0) << radius;
+  EXPECT_EQ(Starting(r.Out, "Affected points: "), std::vector<std::string>{ "Affected points: 0." });
+}
+
+// The choice needs the inside list, so with auto its errors come before any
+// stage's lines; with a number they come after the solver's, as before.
+TEST_F(DriverTest, AutoRadiusReadsTheInsideListFirst)
+{
+  ProcessResult chosen = this->Run({ "model.vtk", "missing.pts", "outside.pts", "auto" });
+  EXPECT_EQ(chosen.Status, 1);
+  EXPECT_EQ(chosen.Err, "Not correct inside file name\n");
+  EXPECT_EQ(Lines(chosen.Out).back(), "Radius: auto");
+
+  ProcessResult given = this->Run({ "model.vtk", "missing.pts", "outside.pts", "0.5" });
+  EXPECT_EQ(given.Err, "Not correct inside file name\n");
+  EXPECT_EQ(Lines(given.Out).back().rfind("Solving time: ", 0), 0u) << given.Out;
+
+  WriteText(this->Dir.File("far.pts"), "5\n144\n");
+  ProcessResult range = this->Run({ "model.vtk", "far.pts", "outside.pts", "auto" });
+  EXPECT_EQ(range.Status, 1);
+  EXPECT_EQ(range.Err,
+    "Vertex id 144 on line 2 of far.pts is out of range (the model has 144 points)\n");
+  EXPECT_EQ(range.Out.find("Tree build time"), std::string::npos);
 }

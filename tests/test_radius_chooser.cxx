@@ -1,0 +1,306 @@
+// Choosing the radius: every inside vertex reached, the cost guard obeyed,
+// the degenerate inputs, and the trial fit against known answers.
+
+#include "CostEstimate.h"
+#include "RadiusChooser.h"
+#include "TestSupport.h"
+#include "TrialFit.h"
+#include "vtkDatReader.h"
+
+#include <gtest/gtest.h>
+
+#include <vtkIdList.h>
+#include <vtkNew.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace
+{
+// A regular n x n height field over [0, n - 1]^2, split into inside and
+// outside vertices; the other vertices are left alone.
+struct Repair
+{
+  vtkNew<vtkPolyData> Model;
+  vtkNew<vtkIdList> Inside;
+  vtkNew<vtkIdList> Outside;
+  vtkNew<vtkDatReader> Reader;
+  int N = 0;
+
+  Repair(int n, const std::function<bool(int, int)>& inside,
+    const std::function<bool(int, int)>& outside)
+    : N(n)
+  {
+    vtkNew<vtkPoints> points;
+    for (int j = 0; j < n; ++j)
+    {
+      for (int i = 0; i < n; ++i)
+      {
+        points->InsertNextPoint(i, j, 3.0 * std::sin(0.3 * i) + 2.0 * std::cos(0.2 * j) + 0.1 * i);
+        if (inside(i, j))
+        {
+          this->Inside->InsertNextId(j * n + i);
+        }
+        else if (outside(i, j))
+        {
+          this->Outside->InsertNextId(j * n + i);
+        }
+      }
+    }
+    this->Model->SetPoints(points);
+    this->Reader->SetModel(this->Model);
+    this->Reader->SetOutsideIds(this->Outside);
+    EXPECT_EQ(this->Reader->ReadConstraints(), 0);
+  }
+
+  RadiusChoice Choose(double memory = AvailableMemory())
+  {
+    return ChooseRadius(this->Model, this->Reader->GetPointArray(), this->Reader->GetValues(),
+      this->Inside, memory);
+  }
+
+  // The normalised plane position of vertex id.
+  std::array<double, 2> At(vtkIdType id) const
+  {
+    return { (id % this->N) / (this->N - 1.0), (id / this->N) / (this->N - 1.0) };
+  }
+
+  // Largest distance from an inside vertex to its nearest outside vertex,
+  // by brute force.
+  double Reach() const
+  {
+    double reach = 0.0;
+    for (vtkIdType a = 0; a < this->Inside->GetNumberOfIds(); ++a)
+    {
+      const auto p = this->At(this->Inside->GetId(a));
+      double nearest = std::numeric_limits<double>::max();
+      for (vtkIdType b = 0; b < this->Outside->GetNumberOfIds(); ++b)
+      {
+        const auto q = this->At(this->Outside->GetId(b));
+        nearest = std::min(nearest, std::hypot(p[0] - q[0], p[1] - q[1]));
+      }
+      reach = std::max(reach, nearest);
+    }
+    return reach;
+  }
+};
+
+std::function<bool(int, int)> Disc(double cx, double cy, double r)
+{
+  return [=](int i, int j) { return (i - cx) * (i - cx) + (j - cy) * (j - cy) <= r * r; };
+}
+
+std::function<bool(int, int)> Ring(double cx, double cy, double r, double width)
+{
+  return [=](int i, int j) {
+    const double d = std::hypot(i - cx, j - cy);
+    return d > r && d <= r + width;
+  };
+}
+} // namespace
+
+// Holes of several shapes: the radius chosen exceeds the reach (measured
+// independently), so every inside vertex has an outside vertex within it,
+// and the system at that radius passes the cost guard.
+TEST(RadiusChooser, ReachesEveryInsideVertex)
+{
+  struct Shape
+  {
+    const char* Name;
+    std::function<bool(int, int)> Inside;
+    std::function<bool(int, int)> Outside;
+    bool Replicas; // the model has room for a shifted copy of the repair
+  };
+  const auto twoLobes = [](int i, int j) { return Disc(20, 22, 4)(i, j) || Disc(25, 18, 3)(i, j); };
+  const Shape shapes[] = {
+    { "disc with a ring", Disc(20, 20, 4), Ring(20, 20, 4, 4), true },
+    { "two lobes", twoLobes,
+      [&](int i, int j) { return !twoLobes(i, j) && (Disc(20, 22, 9)(i, j) || Disc(25, 18, 8)(i, j)); },
+      true },
+    { "corner", Disc(0, 0, 6), Ring(0, 0, 6, 5), true },
+    { "everything else outside", Disc(30, 12, 3), [](int, int) { return true; }, true },
+  };
+  for (const Shape& shape : shapes)
+  {
+    Repair repair(60, shape.Inside, shape.Outside);
+    const RadiusChoice choice = repair.Choose();
+    const double reach = repair.Reach();
+    EXPECT_NEAR(choice.Reach, reach, 1e-6) << shape.Name;
+    EXPECT_GT(choice.Radius, reach) << shape.Name;
+    EXPECT_LE(choice.Radius, 10.0 * reach) << shape.Name;
+    EXPECT_EQ(choice.Replicas > 0, shape.Replicas) << shape.Name;
+    EXPECT_TRUE(CostRefusal(repair.Reader->GetPointArray(), choice.Radius, AvailableMemory()).empty())
+      << shape.Name;
+    for (vtkIdType a = 0; a < repair.Inside->GetNumberOfIds(); ++a)
+    {
+      const auto p = repair.At(repair.Inside->GetId(a));
+      bool reached = false;
+      for (vtkIdType b = 0; b < repair.Outside->GetNumberOfIds() && !reached; ++b)
+      {
+        const auto q = repair.At(repair.Outside->GetId(b));
+        reached = std::hypot(p[0] - q[0], p[1] - q[1]) < choice.Radius;
+      }
+      EXPECT_TRUE(reached) << shape.Name << ": inside vertex " << repair.Inside->GetId(a);
+    }
+  }
+}
+
+// A repair that covers the model leaves no room for a replica: the radius is
+// then a fixed multiple of the reach, chosen without a trial fit.
+TEST(RadiusChooser, WithoutRoomForAReplica)
+{
+  Repair repair(20, Disc(10, 10, 6), [](int, int) { return true; });
+  const RadiusChoice choice = repair.Choose();
+  EXPECT_EQ(choice.Replicas, 0);
+  EXPECT_EQ(choice.Fits, 0);
+  EXPECT_NEAR(choice.Radius, 2.4 * repair.Reach(), 1e-6);
+}
+
+// No inside vertex: nothing to reach. The radius still makes the constraint
+// points one surface (a few grid steps) and nothing is divided by zero.
+TEST(RadiusChooser, EmptyInsideList)
+{
+  Repair repair(30, [](int, int) { return false; }, Ring(15, 15, 4, 5));
+  const RadiusChoice choice = repair.Choose();
+  EXPECT_EQ(choice.Reach, 0.0);
+  EXPECT_EQ(choice.Fits, 0);
+  EXPECT_TRUE(std::isfinite(choice.Radius));
+  EXPECT_NEAR(choice.Radius, 3.0 / 29.0, 1e-6);
+}
+
+// When not even the reach fits in memory the choice says so.
+TEST(RadiusChooser, RefusesWhenNoRadiusFits)
+{
+  Repair repair(40, Disc(20, 20, 5), Ring(20, 20, 5, 6));
+  try
+  {
+    repair.Choose(1000.0);
+    ADD_FAILURE() << "no refusal";
+  }
+  catch (const char* message)
+  {
+    EXPECT_STREQ(message,
+      "No radius that reaches every inside vertex fits in memory: reduce the outside list");
+  }
+}
+
+// The spline through the frame points and the given points, solved densely
+// in double ([A P^T; P 0] with the basis and the linear tail), at q.
+std::vector<double> DenseSpline(vtkPoints* frame, const PlanePoints& points,
+  const std::vector<double>& values, double radius, const PlanePoints& queries)
+{
+  std::vector<std::array<double, 3>> centre;
+  std::vector<double> rhs;
+  for (vtkIdType i = 0; i < frame->GetNumberOfPoints(); ++i)
+  {
+    const double* p = frame->GetPoint(i);
+    centre.push_back({ p[0], p[1], p[2] });
+    rhs.push_back(0.0);
+  }
+  for (size_t k = 0; k < points.size(); ++k)
+  {
+    centre.push_back({ points[k][0], points[k][1], 0.0 });
+    rhs.push_back(-values[k]);
+  }
+  const size_t n = centre.size();
+  auto phi = [radius](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+    const double d = std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+      (a[2] - b[2]) * (a[2] - b[2]));
+    return d < radius ? (1.0 - d / radius) * (1.0 - d / radius) : 0.0;
+  };
+  std::vector<std::vector<double>> m(n + 4, std::vector<double>(n + 4, 0.0));
+  for (size_t i = 0; i < n; ++i)
+  {
+    for (size_t j = 0; j < n; ++j)
+    {
+      m[i][j] = phi(centre[i], centre[j]);
+    }
+    const double tail[4] = { 1.0, centre[i][0], centre[i][1], centre[i][2] };
+    for (size_t t = 0; t < 4; ++t)
+    {
+      m[i][n + t] = tail[t];
+      m[n + t][i] = tail[t];
+    }
+  }
+  rhs.resize(n + 4, 0.0);
+  const std::vector<double> x = testsupport::SolveDense(m, rhs);
+  std::vector<double> result;
+  for (const auto& q : queries)
+  {
+    const std::array<double, 3> at = { q[0], q[1], 0.0 };
+    double s = x[n] + x[n + 1] * q[0] + x[n + 2] * q[1];
+    for (size_t i = 0; i < n; ++i)
+    {
+      s += x[i] * phi(centre[i], at);
+    }
+    result.push_back(-s);
+  }
+  return result;
+}
+
+// The trial fit is the program's spline: it interpolates the points it is
+// given and, between them, agrees with a dense solve in double.
+TEST(TrialFit, InterpolatesAndMatchesADenseSolve)
+{
+  vtkNew<vtkPoints> frame;
+  for (const double z : { -0.1, 0.5, 1.1 })
+  {
+    for (const double y : { -0.1, 1.1 })
+    {
+      for (const double x : { -0.1, 1.1 })
+      {
+        frame->InsertNextPoint(x, y, z);
+      }
+    }
+  }
+  PlanePoints plane;
+  std::vector<double> wavy;
+  for (int j = 0; j < 16; ++j)
+  {
+    for (int i = 0; i < 16; ++i)
+    {
+      const double x = i / 15.0, y = j / 15.0;
+      plane.push_back({ x, y });
+      wavy.push_back(0.4 + 0.2 * std::sin(4.0 * x) * std::cos(3.0 * y));
+    }
+  }
+  std::vector<int> kept;
+  PlanePoints keptPoints;
+  std::vector<double> keptValues;
+  PlanePoints hidden;
+  for (size_t k = 0; k < plane.size(); ++k)
+  {
+    if (k % 5 == 2)
+    {
+      hidden.push_back({ plane[k][0] + 0.01, plane[k][1] - 0.007 });
+    }
+    else
+    {
+      kept.push_back(static_cast<int>(k));
+      keptPoints.push_back(plane[k]);
+      keptValues.push_back(wavy[k]);
+    }
+  }
+  const TrialFit fit(frame, plane, wavy);
+  for (const double radius : { 0.15, 0.3, 0.7 })
+  {
+    std::vector<double> predicted;
+    ASSERT_TRUE(fit.Predict(kept, radius, keptPoints, predicted)) << radius;
+    ASSERT_EQ(predicted.size(), kept.size());
+    for (size_t q = 0; q < kept.size(); ++q)
+    {
+      EXPECT_NEAR(predicted[q], keptValues[q], 2e-5) << "R = " << radius;
+    }
+    ASSERT_TRUE(fit.Predict(kept, radius, hidden, predicted)) << radius;
+    const std::vector<double> reference = DenseSpline(frame, keptPoints, keptValues, radius, hidden);
+    for (size_t q = 0; q < hidden.size(); ++q)
+    {
+      EXPECT_NEAR(predicted[q], reference[q], 1e-4) << "R = " << radius << ", point " << q;
+    }
+  }
+}
