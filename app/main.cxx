@@ -14,30 +14,22 @@
 
 #include "Console.h"
 #include "PointIdFile.h"
+#include "RepairViewer.h"
 #include "ResultFile.h"
 #include "Stopwatch.h"
 #include "vtkDatReader.h"
 #include "vtkShapeTransform.h"
 #include "vtkSingleMatrixSolver.h"
 
-#include <vtkActor.h>
 #include <vtkIdList.h>
-#include <vtkPolyDataMapper.h>
 #include <vtkPolyDataReader.h>
-#include <vtkProperty.h>
-#include <vtkRenderWindow.h>
-#include <vtkRenderWindowInteractor.h>
-#include <vtkRenderer.h>
 #include <vtkTransformPolyDataFilter.h>
-
-#include <X11/Xlib.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <new>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -105,77 +97,37 @@ RunInputs GetInputs(int argc, char* argv[])
   return inputs;
 }
 
-// Opens the X display for the viewer, or returns null when there is none.
-// VTK aborts the process when its render window cannot reach a display, so
-// the program opens the connection itself and hands it to the window. A busy
-// X server now and then refuses a single connection: a few attempts are made
-// before the viewer is given up.
-Display* OpenViewerDisplay()
-{
-  const char* name = getenv("DISPLAY");
-  if (name == nullptr || *name == '\0')
-  {
-    return nullptr;
-  }
-  for (int attempt = 0; attempt < 10; ++attempt)
-  {
-    if (Display* display = XOpenDisplay(nullptr))
-    {
-      return display;
-    }
-    usleep(100000);
-  }
-  return nullptr;
-}
-
 // The objects of a run. Teardown() releases them in the program's fixed order
 // (the transform before the solver, the reader and the inside list it
 // borrows from); it also runs when a stage throws, so an error leaves nothing
 // behind.
 struct RunObjects
 {
-  vtkRenderer* RightRenderer = nullptr;
-  vtkRenderWindow* Window = nullptr;
-  vtkRenderWindowInteractor* Interactor = nullptr;
   vtkShapeTransform* Transform = nullptr;
   vtkSingleMatrixSolver* Solver = nullptr;
-  vtkPolyDataMapper* ResultMapper = nullptr;
-  vtkActor* ResultActor = nullptr;
   vtkTransformPolyDataFilter* Filter = nullptr;
   vtkDatReader* Reader = nullptr;
   vtkIdList* InsideList = nullptr;
   vtkPolyDataReader* ModelReader = nullptr;
-  vtkPolyDataMapper* SourceMapper = nullptr;
-  vtkActor* SourceActor = nullptr;
-  vtkRenderer* LeftRenderer = nullptr;
+  RepairViewer Viewer; // renderers, window, interactor, mappers and actors
   float* SplineCoeff = nullptr; // the solver's result, freed once nothing uses it
-  Display* ViewerDisplay = nullptr; // the window's X connection, closed after the window
 
   ~RunObjects() { this->Teardown(); }
 
   void Teardown()
   {
-    Release(this->RightRenderer);
-    Release(this->Window);
-    Release(this->Interactor);
+    this->Viewer.ReleaseWindow();
     Release(this->Transform);
     Release(this->Solver);
-    Release(this->ResultMapper);
-    Release(this->ResultActor);
+    this->Viewer.ReleaseResultView();
     Release(this->Filter);
     Release(this->Reader);
     Release(this->InsideList);
     Release(this->ModelReader);
-    Release(this->SourceMapper);
-    Release(this->SourceActor);
-    Release(this->LeftRenderer);
+    this->Viewer.ReleaseSourceView();
     free(this->SplineCoeff);
     this->SplineCoeff = nullptr;
-    if (this->ViewerDisplay)
-    {
-      XCloseDisplay(this->ViewerDisplay);
-      this->ViewerDisplay = nullptr;
-    }
+    this->Viewer.ReleaseScene();
   }
 
   template <typename T>
@@ -256,23 +208,9 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
 
 // Runs the transform through the pipeline, writes the result and shows the
 // source model and the result side by side until the user closes the window.
+// Without a display that can show the window the run ends after the write.
 void OutputStage(RunObjects& run, const RunInputs& inputs)
 {
-  run.LeftRenderer = vtkRenderer::New();
-  run.RightRenderer = vtkRenderer::New();
-  run.LeftRenderer->SetBackground(1, 1, 1);
-  run.RightRenderer->SetBackground(1, 1, 1);
-  run.LeftRenderer->SetViewport(0, 0, 0.5, 1);
-  run.RightRenderer->SetViewport(0.5, 0, 1, 1);
-
-  run.Window = vtkRenderWindow::New();
-  run.Window->AddRenderer(run.LeftRenderer);
-  run.Window->AddRenderer(run.RightRenderer);
-  run.Window->SetSize(1020, 510);
-
-  run.Interactor = vtkRenderWindowInteractor::New();
-  run.Interactor->SetRenderWindow(run.Window);
-
   run.ModelReader = vtkPolyDataReader::New();
   run.ModelReader->SetFileName(inputs.Model.c_str());
   run.ModelReader->Update();
@@ -289,29 +227,13 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
     throw "Can not write reconstucted_shape.vtk";
   }
 
-  run.SourceMapper = vtkPolyDataMapper::New();
-  run.SourceMapper->SetInputConnection(run.ModelReader->GetOutputPort());
-  run.SourceActor = vtkActor::New();
-  run.SourceActor->SetMapper(run.SourceMapper);
-  run.SourceActor->GetProperty()->SetInterpolation(VTK_GOURAUD);
-  run.LeftRenderer->AddViewProp(run.SourceActor);
-
-  run.ResultMapper = vtkPolyDataMapper::New();
-  run.ResultMapper->SetInputConnection(run.Filter->GetOutputPort());
-  run.ResultActor = vtkActor::New();
-  run.ResultActor->SetMapper(run.ResultMapper);
-  run.RightRenderer->AddViewProp(run.ResultActor);
-
-  run.ViewerDisplay = OpenViewerDisplay();
-  if (run.ViewerDisplay == nullptr)
+  std::string unavailable;
+  if (!run.Viewer.OpenDisplay(unavailable))
   {
-    std::cerr << "No display available: the viewer is not shown" << std::endl;
+    std::cerr << unavailable << std::endl;
     return;
   }
-  run.Window->SetDisplayId(run.ViewerDisplay);
-  run.Window->SetWindowName("surface_repair");
-  run.Window->Render();
-  run.Interactor->Start();
+  run.Viewer.Show(run.ModelReader->GetOutput(), run.Filter->GetOutput(), inputs.Model);
 }
 
 void Run(int argc, char* argv[])

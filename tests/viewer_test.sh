@@ -52,7 +52,7 @@ for _ in $(seq 1 240); do
 done
 wid=""
 for _ in $(seq 1 120); do
-  wid="$(xdotool search --name '^surface_repair$' 2>/dev/null | head -n 1 || true)"
+  wid="$(xdotool search --name '^surface_repair: ' 2>/dev/null | head -n 1 || true)"
   [ -n "$wid" ] && break
   kill -0 "$pid" 2>/dev/null || fail "the program ended without showing the window"
   sleep 0.5
