@@ -1,12 +1,18 @@
 #include "ResultFile.h"
 
+#include <vtkAOSDataArrayTemplate.h>
+#include <vtkCellData.h>
 #include <vtkDataArray.h>
+#include <vtkFieldData.h>
 #include <vtkNew.h>
+#include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataWriter.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -36,32 +42,41 @@ bool WriteAll(int fd, const char* text, size_t size)
   }
   return true;
 }
-} // namespace
-
-bool AsciiKeepsCoordinates(vtkPolyData* data)
+// The formats VTK's legacy writer prints the two precisions with in ASCII;
+// the reader takes the text back with the C++ stream operators, which fail
+// on "nan" and "inf".
+bool ExactInAscii(float value)
 {
-  vtkPoints* points = data->GetPoints();
-  if (points == nullptr)
-  {
-    return true;
-  }
-  vtkDataArray* values = points->GetData();
-  const bool single = points->GetDataType() == VTK_FLOAT;
-  // The formats VTK's legacy writer uses for the two precisions.
-  const char* format = single ? "%g" : "%.11g";
-  const vtkIdType count = values->GetNumberOfValues();
+  char text[32];
+  snprintf(text, sizeof(text), "%g", static_cast<double>(value));
+  return std::isfinite(value) && strtof(text, nullptr) == value;
+}
+
+bool ExactInAscii(double value)
+{
+  char text[40];
+  snprintf(text, sizeof(text), "%.11g", value);
+  return std::isfinite(value) && strtod(text, nullptr) == value;
+}
+
+template <typename T>
+bool AsciiKeepsValues(vtkDataArray* array)
+{
+  const vtkIdType count = array->GetNumberOfValues();
+  const int components = std::max(array->GetNumberOfComponents(), 1);
+  auto* typed = vtkAOSDataArrayTemplate<T>::FastDownCast(array);
   auto exact = [&](vtkIdType k) {
-    char text[64];
-    const double value = values->GetComponent(k / 3, static_cast<int>(k % 3));
-    snprintf(text, sizeof(text), format, value);
-    return single ? strtof(text, nullptr) == static_cast<float>(value)
-                  : strtod(text, nullptr) == value;
+    const T value = typed ? typed->GetValue(k)
+                          : static_cast<T>(array->GetComponent(k / components,
+                              static_cast<int>(k % components)));
+    return ExactInAscii(value);
   };
   // A model that came from an ASCII file is exact but for the moved heights,
-  // which lie together somewhere in the file: a sparse pass over the whole
-  // array finds one of them long before a pass from the start would.
-  const vtkIdType stride = 3 * 97;
-  for (vtkIdType k = 2; k < count; k += stride)
+  // which lie together somewhere in the file: a sparse pass over the last
+  // component (z of the points) finds one of them long before a pass from
+  // the start would.
+  const vtkIdType stride = components * 97;
+  for (vtkIdType k = components - 1; k < count; k += stride)
   {
     if (!exact(k))
     {
@@ -77,6 +92,47 @@ bool AsciiKeepsCoordinates(vtkPolyData* data)
   }
   return true;
 }
+} // namespace
+
+bool AsciiKeepsArray(vtkDataArray* array)
+{
+  if (array == nullptr)
+  {
+    return true;
+  }
+  // Integers of every width, bits and text come back from ASCII exactly;
+  // only the two floating-point types are rounded.
+  switch (array->GetDataType())
+  {
+    case VTK_FLOAT:
+      return AsciiKeepsValues<float>(array);
+    case VTK_DOUBLE:
+      return AsciiKeepsValues<double>(array);
+    default:
+      return true;
+  }
+}
+
+bool AsciiKeepsEveryValue(vtkPolyData* data)
+{
+  if (data->GetPoints() != nullptr && !AsciiKeepsArray(data->GetPoints()->GetData()))
+  {
+    return false;
+  }
+  for (vtkFieldData* arrays :
+    { static_cast<vtkFieldData*>(data->GetPointData()),
+      static_cast<vtkFieldData*>(data->GetCellData()), data->GetFieldData() })
+  {
+    for (int k = 0; arrays != nullptr && k < arrays->GetNumberOfArrays(); ++k)
+    {
+      if (!AsciiKeepsArray(arrays->GetArray(k)))
+      {
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 bool WriteResultFile(vtkPolyData* data, const char* path)
 {
@@ -85,7 +141,7 @@ bool WriteResultFile(vtkPolyData* data, const char* path)
   vtkNew<vtkPolyDataWriter> writer;
   writer->SetInputData(data);
   writer->SetFileVersion(vtkDataWriter::VTK_LEGACY_READER_VERSION_4_2);
-  if (!AsciiKeepsCoordinates(data))
+  if (!AsciiKeepsEveryValue(data))
   {
     writer->SetFileTypeToBinary();
   }

@@ -1,5 +1,6 @@
-// The result file: ASCII only when ASCII gives back every coordinate exactly,
-// otherwise binary; either way the points read back bit for bit.
+// The result file: ASCII only when ASCII gives back every value of every
+// array exactly, otherwise binary; either way everything reads back bit for
+// bit.
 
 #include "ResultFile.h"
 #include "TestSupport.h"
@@ -7,12 +8,32 @@
 #include <gtest/gtest.h>
 
 #include <vtkCellArray.h>
+#include <vtkCellData.h>
+#include <vtkCharArray.h>
 #include <vtkDoubleArray.h>
+#include <vtkFieldData.h>
+#include <vtkFloatArray.h>
+#include <vtkIntArray.h>
+#include <vtkLongArray.h>
+#include <vtkLongLongArray.h>
 #include <vtkNew.h>
+#include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
+#include <vtkPolyDataWriter.h>
+#include <vtkShortArray.h>
 #include <vtkSmartPointer.h>
+#include <vtkUnsignedCharArray.h>
+#include <vtkUnsignedIntArray.h>
+#include <vtkUnsignedLongArray.h>
+#include <vtkUnsignedLongLongArray.h>
+#include <vtkUnsignedShortArray.h>
 
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,22 +75,22 @@ TEST(ResultFile, AsciiOnlyWhenItKeepsEveryCoordinate)
   {
     exact[i] = 100.0 + 0.25 * static_cast<double>(i % 40);
   }
-  EXPECT_TRUE(AsciiKeepsCoordinates(Strip(exact, false)));
-  EXPECT_TRUE(AsciiKeepsCoordinates(Strip(exact, true)));
+  EXPECT_TRUE(AsciiKeepsEveryValue(Strip(exact, false)));
+  EXPECT_TRUE(AsciiKeepsEveryValue(Strip(exact, true)));
   for (size_t at : { size_t(0), size_t(2501), exact.size() - 1 })
   {
     std::vector<double> z = exact;
     z[at] = 1234.5678;
-    EXPECT_FALSE(AsciiKeepsCoordinates(Strip(z, false))) << "at " << at;
+    EXPECT_FALSE(AsciiKeepsEveryValue(Strip(z, false))) << "at " << at;
     z[at] = 1.0 / 3.0;
-    EXPECT_FALSE(AsciiKeepsCoordinates(Strip(z, true))) << "at " << at;
+    EXPECT_FALSE(AsciiKeepsEveryValue(Strip(z, true))) << "at " << at;
   }
   // %.11g keeps 0.1 for a double, %g keeps 1234.5 for a float.
   std::vector<double> z = exact;
   z[17] = 0.1;
-  EXPECT_TRUE(AsciiKeepsCoordinates(Strip(z, true)));
+  EXPECT_TRUE(AsciiKeepsEveryValue(Strip(z, true)));
   z[17] = 1234.5;
-  EXPECT_TRUE(AsciiKeepsCoordinates(Strip(z, false)));
+  EXPECT_TRUE(AsciiKeepsEveryValue(Strip(z, false)));
 }
 
 TEST(ResultFile, PointsReadBackBitForBit)
@@ -104,4 +125,176 @@ TEST(ResultFile, PointsReadBackBitForBit)
     EXPECT_EQ(back->GetNumberOfPolys(), 1);
     back->Delete();
   }
+}
+
+namespace
+{
+template <typename Array>
+vtkSmartPointer<Array> Values(const char* name, int components, std::vector<double> values)
+{
+  auto array = vtkSmartPointer<Array>::New();
+  array->SetName(name);
+  array->SetNumberOfComponents(components);
+  array->SetNumberOfTuples(static_cast<vtkIdType>(values.size()) / components);
+  for (size_t k = 0; k < values.size(); ++k)
+  {
+    array->SetValue(static_cast<vtkIdType>(k), static_cast<typename Array::ValueType>(values[k]));
+  }
+  return array;
+}
+
+// Integer arrays of every width at both ends of their range.
+template <typename Array>
+void AddLimits(vtkFieldData* arrays, const char* name)
+{
+  using T = typename Array::ValueType;
+  auto array = vtkSmartPointer<Array>::New();
+  array->SetName(name);
+  array->InsertNextValue(std::numeric_limits<T>::lowest());
+  array->InsertNextValue(std::numeric_limits<T>::max());
+  array->InsertNextValue(T(0));
+  arrays->AddArray(array);
+}
+
+void AddEveryIntegerType(vtkFieldData* arrays)
+{
+  AddLimits<vtkCharArray>(arrays, "char");
+  AddLimits<vtkUnsignedCharArray>(arrays, "uchar");
+  AddLimits<vtkShortArray>(arrays, "short");
+  AddLimits<vtkUnsignedShortArray>(arrays, "ushort");
+  AddLimits<vtkIntArray>(arrays, "int");
+  AddLimits<vtkUnsignedIntArray>(arrays, "uint");
+  AddLimits<vtkLongArray>(arrays, "long");
+  AddLimits<vtkUnsignedLongArray>(arrays, "ulong");
+  AddLimits<vtkLongLongArray>(arrays, "longlong");
+  AddLimits<vtkUnsignedLongLongArray>(arrays, "ulonglong");
+}
+
+// Every value of every array of expected is in actual, bit for bit.
+void ExpectSameArrays(vtkFieldData* expected, vtkFieldData* actual, const char* where)
+{
+  for (int k = 0; k < expected->GetNumberOfArrays(); ++k)
+  {
+    vtkDataArray* want = expected->GetArray(k);
+    vtkDataArray* got = actual->GetArray(want->GetName());
+    ASSERT_NE(got, nullptr) << where << " array " << want->GetName() << " is missing";
+    ASSERT_EQ(got->GetDataType(), want->GetDataType()) << where << " " << want->GetName();
+    ASSERT_EQ(got->GetNumberOfValues(), want->GetNumberOfValues()) << where << " " << want->GetName();
+    const int size = want->GetDataTypeSize();
+    for (vtkIdType i = 0; i < want->GetNumberOfValues(); ++i)
+    {
+      ASSERT_EQ(memcmp(want->GetVoidPointer(i), got->GetVoidPointer(i), size), 0)
+        << where << " " << want->GetName() << " value " << i;
+    }
+  }
+}
+} // namespace
+
+TEST(ResultFile, AsciiOnlyWhenItKeepsEveryArray)
+{
+  const std::vector<double> z(300, 100.0);
+  // Integers of every width at their limits, in point, cell and field data,
+  // with floats and doubles of few digits: ASCII keeps them all.
+  auto data = Strip(z, false);
+  AddEveryIntegerType(data->GetPointData());
+  AddEveryIntegerType(data->GetCellData());
+  AddEveryIntegerType(data->GetFieldData());
+  data->GetPointData()->AddArray(Values<vtkFloatArray>("float", 3, std::vector<double>(900, 0.25)));
+  data->GetCellData()->AddArray(Values<vtkDoubleArray>("double", 1, { 0.1 }));
+  EXPECT_TRUE(AsciiKeepsEveryValue(data));
+
+  // One value that ASCII rounds or cannot read back, in each kind of data.
+  struct Case
+  {
+    const char* What;
+    std::function<void(vtkPolyData*)> Spoil;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<Case> cases = {
+    { "float point data", [](vtkPolyData* d) {
+       vtkFloatArray::SafeDownCast(d->GetPointData()->GetArray("float"))->SetValue(451, 1.0f / 3);
+     } },
+    { "double cell data", [](vtkPolyData* d) {
+       vtkDoubleArray::SafeDownCast(d->GetCellData()->GetArray("double"))->SetValue(0, 1.0 / 3);
+     } },
+    { "double field data near the largest double", [](vtkPolyData* d) {
+       d->GetFieldData()->AddArray(
+         Values<vtkDoubleArray>("big", 1, { std::numeric_limits<double>::max() }));
+     } },
+    { "NaN in float point data", [nan](vtkPolyData* d) {
+       vtkFloatArray::SafeDownCast(d->GetPointData()->GetArray("float"))->SetValue(2, nan);
+     } },
+    { "infinite point coordinate", [](vtkPolyData* d) {
+       d->GetPoints()->SetPoint(7, 7.0, 0.0, HUGE_VAL);
+     } },
+  };
+  for (const Case& c : cases)
+  {
+    auto spoilt = vtkSmartPointer<vtkPolyData>::New();
+    spoilt->DeepCopy(data);
+    c.Spoil(spoilt);
+    EXPECT_FALSE(AsciiKeepsEveryValue(spoilt)) << c.What;
+  }
+
+  // Either way, every array reads back bit for bit.
+  TempDir dir;
+  for (bool lossy : { false, true })
+  {
+    auto written = vtkSmartPointer<vtkPolyData>::New();
+    written->DeepCopy(data);
+    if (lossy)
+    {
+      cases[0].Spoil(written);
+      cases[3].Spoil(written);
+    }
+    const std::string path = dir.File(lossy ? "lossy.vtk" : "exact.vtk");
+    ASSERT_TRUE(WriteResultFile(written, path.c_str()));
+    EXPECT_EQ(IsBinary(path), lossy);
+    vtkPolyData* back = ReadPolyData(path);
+    ASSERT_NE(back, nullptr);
+    ExpectSameArrays(written->GetPointData(), back->GetPointData(), "point data");
+    ExpectSameArrays(written->GetCellData(), back->GetCellData(), "cell data");
+    ExpectSameArrays(written->GetFieldData(), back->GetFieldData(), "field data");
+    back->Delete();
+  }
+}
+
+TEST(ResultFile, BinaryModelWithFloatPointDataKeptBitForBit)
+{
+  // The sample as a binary model with measured float values on its points;
+  // with no vertex to move, the result must be the model, value for value.
+  TempDir dir;
+  vtkPolyData* model = ReadPolyData(SampleFile("model.vtk"));
+  ASSERT_NE(model, nullptr);
+  std::mt19937 random(15);
+  std::uniform_real_distribution<float> measured(-1000.0f, 1000.0f);
+  auto values = vtkSmartPointer<vtkFloatArray>::New();
+  values->SetName("measured");
+  for (vtkIdType i = 0; i < model->GetNumberOfPoints(); ++i)
+  {
+    values->InsertNextValue(measured(random));
+  }
+  model->GetPointData()->SetScalars(values);
+  vtkNew<vtkPolyDataWriter> writer;
+  writer->SetInputData(model);
+  writer->SetFileTypeToBinary();
+  writer->SetFileName(dir.File("model.vtk").c_str());
+  ASSERT_EQ(writer->Write(), 1);
+  WriteText(dir.File("inside.pts"), "");
+
+  ProcessResult r = RunRepair({ dir.File("model.vtk"), dir.File("inside.pts"),
+                                SampleFile("outside.pts"), "0.12" },
+    dir.Path());
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  vtkPolyData* result = ReadPolyData(dir.File("reconstucted_shape.vtk"));
+  ASSERT_NE(result, nullptr);
+  ExpectSameArrays(model->GetPointData(), result->GetPointData(), "point data");
+  vtkNew<vtkFieldData> coordinates;
+  coordinates->AddArray(model->GetPoints()->GetData());
+  vtkNew<vtkFieldData> resultCoordinates;
+  result->GetPoints()->GetData()->SetName(model->GetPoints()->GetData()->GetName());
+  resultCoordinates->AddArray(result->GetPoints()->GetData());
+  ExpectSameArrays(coordinates, resultCoordinates, "points");
+  result->Delete();
+  model->Delete();
 }
