@@ -35,7 +35,10 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <dirent.h>
 
 using namespace testsupport;
 
@@ -297,4 +300,71 @@ TEST(ResultFile, BinaryModelWithFloatPointDataKeptBitForBit)
   ExpectSameArrays(coordinates, resultCoordinates, "points");
   result->Delete();
   model->Delete();
+}
+
+TEST(ResultFile, ConcurrentRunsLeaveOneWholeResult)
+{
+  // Four runs in one directory at once, each with its own radius so that
+  // their results differ; then each alone, for reference.
+  const std::vector<std::string> radii = { "0.09", "0.12", "0.15", "0.18" };
+  auto run = [](const std::string& radius, const std::string& where) {
+    return RunRepair(
+      { SampleFile("model.vtk"), SampleFile("inside.pts"), SampleFile("outside.pts"), radius },
+      where);
+  };
+  TempDir shared;
+  std::vector<ProcessResult> together(radii.size());
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < radii.size(); ++k)
+  {
+    threads.emplace_back([&, k] { together[k] = run(radii[k], shared.Path()); });
+  }
+  for (std::thread& t : threads)
+  {
+    t.join();
+  }
+  for (size_t k = 0; k < radii.size(); ++k)
+  {
+    ASSERT_EQ(together[k].Status, 0) << "R = " << radii[k] << ": " << together[k].Err;
+  }
+  DIR* listing = opendir(shared.Path().c_str());
+  ASSERT_NE(listing, nullptr);
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(listing))
+  {
+    if (entry->d_name[0] != '.')
+    {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  closedir(listing);
+  EXPECT_EQ(names, std::vector<std::string>{ "reconstucted_shape.vtk" }) << "temporary files left";
+
+  vtkPolyData* result = ReadPolyData(shared.File("reconstucted_shape.vtk"));
+  ASSERT_NE(result, nullptr);
+  ASSERT_EQ(result->GetNumberOfPoints(), 10000);
+  EXPECT_EQ(result->GetNumberOfPolys(), 19602);
+  // The file is one of the four results: equal to that run's result but for
+  // the random offsets of at most 1/60 on each moved height.
+  int matches = 0;
+  for (const std::string& radius : radii)
+  {
+    TempDir alone;
+    ASSERT_EQ(run(radius, alone.Path()).Status, 0);
+    vtkPolyData* reference = ReadPolyData(alone.File("reconstucted_shape.vtk"));
+    ASSERT_NE(reference, nullptr);
+    bool same = reference->GetNumberOfPoints() == result->GetNumberOfPoints();
+    for (vtkIdType i = 0; same && i < result->GetNumberOfPoints(); ++i)
+    {
+      double a[3];
+      double b[3];
+      result->GetPoint(i, a);
+      reference->GetPoint(i, b);
+      same = a[0] == b[0] && a[1] == b[1] && std::fabs(a[2] - b[2]) <= 2.0 / 60.0 + 1e-3;
+    }
+    matches += same ? 1 : 0;
+    reference->Delete();
+  }
+  EXPECT_EQ(matches, 1);
+  result->Delete();
 }
