@@ -22,7 +22,7 @@
 #include "vtkSingleMatrixSolver.h"
 
 #include <vtkIdList.h>
-#include <vtkPolyDataReader.h>
+#include <vtkPolyData.h>
 #include <vtkTransformPolyDataFilter.h>
 
 #include <cmath>
@@ -108,7 +108,6 @@ struct RunObjects
   vtkTransformPolyDataFilter* Filter = nullptr;
   vtkDatReader* Reader = nullptr;
   vtkIdList* InsideList = nullptr;
-  vtkPolyDataReader* ModelReader = nullptr;
   RepairViewer Viewer; // renderers, window, interactor, mappers and actors
   float* SplineCoeff = nullptr; // the solver's result, freed once nothing uses it
 
@@ -123,7 +122,6 @@ struct RunObjects
     Release(this->Filter);
     Release(this->Reader);
     Release(this->InsideList);
-    Release(this->ModelReader);
     this->Viewer.ReleaseSourceView();
     free(this->SplineCoeff);
     this->SplineCoeff = nullptr;
@@ -211,14 +209,14 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
 // Without a display that can show the window the run ends after the write.
 void OutputStage(RunObjects& run, const RunInputs& inputs)
 {
-  run.ModelReader = vtkPolyDataReader::New();
-  run.ModelReader->SetFileName(inputs.Model.c_str());
-  run.ModelReader->Update();
+  // The model the reader has read and checked: one read of the file, one set
+  // of bounds for the reader and the transform.
+  vtkPolyData* model = run.Reader->GetModel();
 
   StartTimer();
   run.Filter = vtkTransformPolyDataFilter::New();
   run.Filter->SetTransform(run.Transform);
-  run.Filter->SetInputConnection(run.ModelReader->GetOutputPort());
+  run.Filter->SetInputData(model);
   run.Filter->Update();
   std::cout << "Transform time: " << GetElapsedTime() << std::endl;
 
@@ -233,7 +231,7 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
     std::cerr << unavailable << std::endl;
     return;
   }
-  run.Viewer.Show(run.ModelReader->GetOutput(), run.Filter->GetOutput(), inputs.Model);
+  run.Viewer.Show(model, run.Filter->GetOutput(), inputs.Model);
 }
 
 void Run(int argc, char* argv[])
