@@ -107,7 +107,7 @@ void RepairViewer::Show(vtkPolyData* source, vtkPolyData* result, const std::str
   this->BuildWindow(modelName);
   this->BuildModels(source, result);
   this->BuildAnnotations();
-  this->AimCamera();
+  this->AimCamera(source, result);
   this->Window->Render();
   this->Interactor->Start();
 }
@@ -201,8 +201,25 @@ void RepairViewer::BuildAnnotations()
   this->RightRenderer->AddViewProp(this->ScalarBar);
 }
 
-void RepairViewer::AimCamera()
+void RepairViewer::AimCamera(vtkPolyData* source, vtkPolyData* result)
 {
+  // Both models as drawn, stretched, without the non-finite heights of voids
+  // (which would leave the camera nowhere); the damaged source may reach
+  // higher than the result.
+  double bounds[6] = { 0, 1, 0, 1, 0, 1 };
+  double other[6];
+  FiniteBounds(source, bounds);
+  if (FiniteBounds(result, other))
+  {
+    for (int c = 0; c < 3; ++c)
+    {
+      bounds[2 * c] = std::min(bounds[2 * c], other[2 * c]);
+      bounds[2 * c + 1] = std::max(bounds[2 * c + 1], other[2 * c + 1]);
+    }
+  }
+  bounds[4] *= this->Exaggeration;
+  bounds[5] *= this->Exaggeration;
+
   // From the south-south-west, looking down at 35 degrees.
   this->Camera->SetFocalPoint(0.0, 0.0, 0.0);
   this->Camera->SetPosition(0.0, -1.0, 0.0);
@@ -210,18 +227,8 @@ void RepairViewer::AimCamera()
   this->Camera->Azimuth(-20.0);
   this->Camera->Elevation(35.0);
   this->Camera->OrthogonalizeViewUp();
-  this->LeftRenderer->ResetCamera();
+  this->LeftRenderer->ResetCamera(bounds);
   this->Camera->Zoom(1.05);
-
-  // Room for both models: the damaged source may reach higher than the result.
-  double bounds[6];
-  this->SourceActor->GetBounds(bounds);
-  const double* other = this->ResultActor->GetBounds();
-  for (int c = 0; c < 3; ++c)
-  {
-    bounds[2 * c] = std::min(bounds[2 * c], other[2 * c]);
-    bounds[2 * c + 1] = std::max(bounds[2 * c + 1], other[2 * c + 1]);
-  }
   this->LeftRenderer->ResetCameraClippingRange(bounds);
 }
 

@@ -75,7 +75,7 @@ private:
   void BuildWindow(const std::string& modelName);
   void BuildModels(vtkPolyData* source, vtkPolyData* result);
   void BuildAnnotations();
-  void AimCamera();
+  void AimCamera(vtkPolyData* source, vtkPolyData* result);
 
   // The objects of the driver's teardown order.
   vtkSmartPointer<vtkRenderer> RightRenderer;

@@ -6,6 +6,41 @@
 #include <cstdlib>
 #include <unistd.h>
 
+namespace
+{
+int IgnoreXError(Display*, XErrorEvent*)
+{
+  return 0;
+}
+
+// Whether an OpenGL 3.2 context, the least VTK's render window works with,
+// can be made for config. A refusal comes as an X error, which would end the
+// process under Xlib's default handler: it is caught for the attempt.
+bool CanCreateContext(Display* display, GLXFBConfig config)
+{
+  using CreateContext = GLXContext (*)(Display*, GLXFBConfig, GLXContext, Bool, const int*);
+  auto create = reinterpret_cast<CreateContext>(
+    glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXCreateContextAttribsARB")));
+  if (create == nullptr)
+  {
+    return false;
+  }
+  const int attributes[] = { GLX_CONTEXT_MAJOR_VERSION_ARB, 3, GLX_CONTEXT_MINOR_VERSION_ARB, 2,
+    None };
+  XSync(display, False);
+  XErrorHandler previous = XSetErrorHandler(IgnoreXError);
+  GLXContext context = create(display, config, nullptr, True, attributes);
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  if (context == nullptr)
+  {
+    return false;
+  }
+  glXDestroyContext(display, context);
+  return true;
+}
+} // namespace
+
 std::string MissingOpenGL(Display* display)
 {
   int errorBase = 0;
@@ -27,21 +62,29 @@ std::string MissingOpenGL(Display* display)
   int count = 0;
   GLXFBConfig* configs =
     glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
+  std::string missing;
   XVisualInfo* visual = nullptr;
   if (configs != nullptr && count > 0)
   {
     visual = glXGetVisualFromFBConfig(display, configs[0]);
   }
+  if (visual == nullptr)
+  {
+    missing = "the X server offers no double-buffered RGBA OpenGL visual with a depth buffer";
+  }
+  else if (!CanCreateContext(display, configs[0]))
+  {
+    missing = "no OpenGL 3.2 context can be made there";
+  }
+  if (visual != nullptr)
+  {
+    XFree(visual);
+  }
   if (configs != nullptr)
   {
     XFree(configs);
   }
-  if (visual == nullptr)
-  {
-    return "the X server offers no double-buffered RGBA OpenGL visual with a depth buffer";
-  }
-  XFree(visual);
-  return std::string();
+  return missing;
 }
 
 Display* OpenViewerDisplay(std::string& whyNot)

@@ -14,15 +14,15 @@ typedef struct _XDisplay Display;
  *
  * Returns the connection, or null with the reason in whyNot: no display
  * ("No display available: the viewer is not shown"), or a display without
- * OpenGL (no GLX extension, GLX older than 1.3, or no double-buffered RGBA
- * visual with a depth buffer, as the render window asks for).
+ * the OpenGL that the render window needs (see MissingOpenGL).
  */
 Display* OpenViewerDisplay(std::string& whyNot);
 
 /**
- * Empty when the display offers what VTK's render window needs (GLX 1.3 or
- * later and a double-buffered RGBA window visual with a depth buffer);
- * otherwise what is missing.
+ * Empty when the display offers what VTK's render window needs: GLX 1.3 or
+ * later, a double-buffered RGBA window visual with a depth buffer, and an
+ * OpenGL 3.2 context for it (indirect rendering, as over a forwarded X
+ * connection, offers only older versions). Otherwise what is missing.
  */
 std::string MissingOpenGL(Display* display);
 
