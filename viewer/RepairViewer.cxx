@@ -177,7 +177,10 @@ void RepairViewer::BuildAnnotations()
   this->RightRenderer->AddViewProp(this->ResultLabel);
 
   char note[64];
-  snprintf(note, sizeof(note), "Vertical exaggeration %.2g", this->Exaggeration);
+  // Two significant digits, without an exponent: 2.3, 56, 5600, 0.054.
+  const double unit = std::pow(10.0, std::floor(std::log10(this->Exaggeration)) - 1.0);
+  snprintf(note, sizeof(note), "Vertical exaggeration %g",
+    std::round(this->Exaggeration / unit) * unit);
   this->ScaleNote = Label(note, 0.04, 0.03, 12, false);
   this->LeftRenderer->AddViewProp(this->ScaleNote);
 
