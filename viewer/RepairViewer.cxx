@@ -4,6 +4,7 @@
 #include "ViewerScene.h"
 
 #include <vtkActor.h>
+#include <vtkCallbackCommand.h>
 #include <vtkCamera.h>
 #include <vtkCoordinate.h>
 #include <vtkInteractorStyleTrackballCamera.h>
@@ -232,7 +233,22 @@ void RepairViewer::AimCamera(vtkPolyData* source, vtkPolyData* result)
   this->Camera->OrthogonalizeViewUp();
   this->LeftRenderer->ResetCamera(bounds);
   this->Camera->Zoom(1.05);
+
+  // The interactor fits the clipping planes to the half the user moves the
+  // camera in; before each frame they are fitted to both models again, so
+  // that the other half is not cut.
+  std::copy(bounds, bounds + 6, this->SceneBounds);
+  this->ClipToScene = vtkSmartPointer<vtkCallbackCommand>::New();
+  this->ClipToScene->SetCallback(&RepairViewer::FitClippingRange);
+  this->ClipToScene->SetClientData(this);
+  this->Window->AddObserver(vtkCommand::StartEvent, this->ClipToScene);
   this->LeftRenderer->ResetCameraClippingRange(bounds);
+}
+
+void RepairViewer::FitClippingRange(vtkObject*, unsigned long, void* viewer, void*)
+{
+  auto* self = static_cast<RepairViewer*>(viewer);
+  self->LeftRenderer->ResetCameraClippingRange(self->SceneBounds);
 }
 
 void RepairViewer::ReleaseWindow()
@@ -259,6 +275,7 @@ void RepairViewer::ReleaseScene()
 {
   this->Colours = nullptr;
   this->Camera = nullptr;
+  this->ClipToScene = nullptr;
   this->OutlineMapper = nullptr;
   this->OutlineActor = nullptr;
   this->ScalarBar = nullptr;

@@ -6,8 +6,10 @@
 #include <string>
 
 class vtkActor;
+class vtkCallbackCommand;
 class vtkCamera;
 class vtkLookupTable;
+class vtkObject;
 class vtkPolyData;
 class vtkPolyDataMapper;
 class vtkRenderWindow;
@@ -76,6 +78,7 @@ private:
   void BuildModels(vtkPolyData* source, vtkPolyData* result);
   void BuildAnnotations();
   void AimCamera(vtkPolyData* source, vtkPolyData* result);
+  static void FitClippingRange(vtkObject*, unsigned long, void* viewer, void*);
 
   // The objects of the driver's teardown order.
   vtkSmartPointer<vtkRenderer> RightRenderer;
@@ -90,6 +93,8 @@ private:
   // The rest of the scene.
   vtkSmartPointer<vtkLookupTable> Colours;
   vtkSmartPointer<vtkCamera> Camera;
+  vtkSmartPointer<vtkCallbackCommand> ClipToScene;
+  double SceneBounds[6] = { 0, 1, 0, 1, 0, 1 }; // both models as drawn
   vtkSmartPointer<vtkPolyDataMapper> OutlineMapper;
   vtkSmartPointer<vtkActor> OutlineActor;
   vtkSmartPointer<vtkScalarBarActor> ScalarBar;
