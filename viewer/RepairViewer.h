@@ -31,9 +31,9 @@ typedef struct _XDisplay Display;
  * model units. One camera serves both halves: rotating, panning or zooming
  * either moves both. The first view looks down at the whole model at about 35
  * degrees, the heights stretched alike in both actors (through their scale)
- * so that the relief shows as a fifth of the model's width. The cells of the
- * repaired vertices are outlined in dark grey on the right. The halves carry
- * the labels "Source" and "Result", the window title the model's file name.
+ * so that the relief shows as a fifth of the model's width. On the right a
+ * light line outlines the cells of the moved vertices. The halves carry the
+ * labels "Source" and "Result", the window title the model's file name.
  *
  * The objects are released in groups, so that the driver can fit them into
  * its fixed teardown order: ReleaseWindow (the right renderer, the render
