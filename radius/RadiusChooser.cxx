@@ -364,7 +364,7 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
   // enough for the constraint points to form one surface.
   const double spacing = Spacing(constraints, plane);
   const double sound = spacing > 0.0 ? 3.0 * spacing : 0.1;
-  const double lowest = std::max(choice.Reach * 1.001 + 1e-6, insidePlane.empty() ? sound : 0.0);
+  const double lowest = std::max(choice.Reach * 1.001 + 1e-6, sound);
   const double affordable = LargestAffordableRadius(
     splinePoints, std::max(lowest, Multiples[std::size(Multiples) - 1] * choice.Reach), memory);
   if (affordable < lowest)

@@ -33,8 +33,9 @@ struct RadiusChoice
  * replicas with the program's own spline, and the one whose repairs come
  * closest to the known heights is chosen. The trial fits stop once they
  * have taken about four runs at the best radius so far. Without room for a
- * replica the radius is 2.4 times the reach; without inside vertices, three
- * times the spacing of the constraint points.
+ * replica the radius is 2.4 times the reach. No radius is below three times
+ * the typical spacing of the constraint points (what an empty inside list
+ * gets), so that they form one surface.
  *
  * @param model the model (vtkDatReader::GetModel()); its vertices that are
  *        neither inside nor outside vertices are taken as good terrain.

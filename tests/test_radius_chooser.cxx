@@ -173,6 +173,17 @@ TEST(RadiusChooser, EmptyInsideList)
   EXPECT_NEAR(choice.Radius, 3.0 / 29.0, 1e-6);
 }
 
+// Inside vertices that are outside vertices too are reached at any radius;
+// the radius still spans a few grid steps.
+TEST(RadiusChooser, InsideVerticesOnOutsideVertices)
+{
+  Repair repair(30, [](int, int) { return false; }, Ring(15, 15, 4, 5));
+  repair.Inside->InsertNextId(repair.Outside->GetId(3));
+  const RadiusChoice choice = repair.Choose();
+  EXPECT_EQ(choice.Reach, 0.0);
+  EXPECT_NEAR(choice.Radius, 3.0 / 29.0, 1e-6);
+}
+
 // When not even the reach fits in memory the choice says so.
 TEST(RadiusChooser, RefusesWhenNoRadiusFits)
 {
