@@ -180,7 +180,7 @@ TEST(RadiusChooser, InsideVerticesOnOutsideVertices)
   Repair repair(30, [](int, int) { return false; }, Ring(15, 15, 4, 5));
   repair.Inside->InsertNextId(repair.Outside->GetId(3));
   const RadiusChoice choice = repair.Choose();
-  EXPECT_EQ(choice.Reach, 0.0);
+  EXPECT_NEAR(choice.Reach, 0.0, 1e-6);
   EXPECT_NEAR(choice.Radius, 3.0 / 29.0, 1e-6);
 }
 
