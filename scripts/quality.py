@@ -15,6 +15,7 @@ Only the Python standard library is used (the .npz files are read by hand).
 
 import argparse
 import ast
+import json
 import math
 import os
 import random
@@ -345,26 +346,30 @@ def make_cases(sample_dir, sample_data, root):
     return cases
 
 
-def evaluate(exe, case, workdir, scan):
+def evaluate(exe, case, workdir, scan, cache, timing=True):
     inside_file, outside_file = id_files(case, workdir)
     write_ids(inside_file, case.inside_ids)
     write_ids(outside_file, case.outside_ids)
     reach = reach_of(case)
-    scanned = []
-    for k in scan:
-        r = reach * k
-        e, _, _, err = run_repair(exe, case, "%.6g" % r, workdir)
-        if e is not None:
-            scanned.append((r, e))
+    scanned = cache.get(case.name)
+    if scanned is None:
+        scanned = []
+        for k in scan:
+            r = reach * k
+            e, _, _, err = run_repair(exe, case, "%.6g" % r, workdir)
+            if e is not None:
+                scanned.append((r, e))
+        cache[case.name] = scanned
     best_r, best_e = min(scanned, key=lambda t: t[1])
     e_auto, chosen, t_auto, err = run_repair(exe, case, "auto", workdir)
     if e_auto is None:
         return dict(case=case, reach=reach, best_r=best_r, best_e=best_e, error=err)
-    times = [run_repair(exe, case, "%.6g" % chosen, workdir)[2] for _ in range(3)]
-    times.sort()
-    t_auto_runs = sorted([t_auto] + [run_repair(exe, case, "auto", workdir)[2] for _ in range(2)])
+    runs = 3 if timing else 1
+    times = sorted(run_repair(exe, case, "%.6g" % chosen, workdir)[2] for _ in range(runs))
+    t_auto_runs = sorted([t_auto] + [run_repair(exe, case, "auto", workdir)[2] for _ in range(runs - 1)])
     return dict(case=case, reach=reach, best_r=best_r, best_e=best_e, auto_r=chosen, auto_e=e_auto,
-                input_e=rmse(case.input_z, case.truth), t_fixed=times[1], t_auto=t_auto_runs[1],
+                input_e=rmse(case.input_z, case.truth), t_fixed=times[len(times) // 2],
+                t_auto=t_auto_runs[len(t_auto_runs) // 2],
                 scanned=scanned)
 
 
@@ -399,6 +404,9 @@ def main():
     parser.add_argument("--cases", default="", help="comma-separated substrings of case names")
     parser.add_argument("--work", default="", help="directory for the generated files")
     parser.add_argument("--scan", action="store_true", help="print the whole scan of each case")
+    parser.add_argument("--reuse-scan", action="store_true",
+                        help="take the scans from an earlier run in the same --work directory")
+    parser.add_argument("--no-timing", action="store_true", help="one run each, no medians")
     args = parser.parse_args()
 
     root = args.work or tempfile.mkdtemp(prefix="surface_repair_quality.")
@@ -409,9 +417,16 @@ def main():
         cases = [c for c in cases if any(w in c.name for w in wanted)]
     workdir = os.path.join(root, "run")
     os.makedirs(workdir, exist_ok=True)
+    cache_file = os.path.join(root, "scans.json")
+    cache = {}
+    if args.reuse_scan and os.path.exists(cache_file):
+        with open(cache_file) as f:
+            cache = {k: [tuple(t) for t in v] for k, v in json.load(f).items()}
     tuned, held = [], []
     for case in cases:
-        r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN)
+        r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN, cache, not args.no_timing)
+        with open(cache_file, "w") as f:
+            json.dump(cache, f)
         (held if case.held_out else tuned).append(r)
         if "error" in r:
             print("%s: auto failed: %s" % (case.name, r["error"]), file=sys.stderr)

@@ -5,6 +5,9 @@
 #   scripts/quality.sh                   every case (a few minutes)
 #   scripts/quality.sh --cases sample    the cases whose names contain a word
 #   scripts/quality.sh --scan            also the RMSE at every R scanned
+#   scripts/quality.sh --work DIR --reuse-scan
+#                                        keep the cases in DIR and take the scans
+#                                        of an earlier run there (only auto reruns)
 #
 # Builds surface_repair into build-quality/. The elevation models come from
 # Debian's python-matplotlib-data (public-domain USGS and NOAA data); when the
