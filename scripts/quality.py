@@ -374,6 +374,8 @@ def evaluate(exe, case, workdir, scan, cache, timing=True):
 
 
 def print_table(title, rows):
+    if not rows:
+        return
     print()
     print(title)
     print("| case | reach | best R | RMSE at best | auto R | RMSE at auto | ratio | damaged RMSE | choice cost |")
