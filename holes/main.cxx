@@ -11,6 +11,7 @@
 // and have a finite height. Every error ends the program with its message on
 // standard error and status 1, before anything is written.
 
+#include "Console.h"
 #include "HoleFiles.h"
 #include "HoleSelection.h"
 #include "MeshHoles.h"
@@ -308,6 +309,7 @@ void Run(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+  SetUpConsole();
   try
   {
     Run(argc, argv);
