@@ -121,7 +121,9 @@ bool SelectVertices(vtkPolyData* model, const char* name, const SelectionRules& 
 
   // Heights: one pass for all height rules.
   const bool single = points && points->GetDataType() == VTK_FLOAT;
-  auto level = [single](double v) { return single ? static_cast<double>(static_cast<float>(v)) : v; };
+  auto level = [single](double v) {
+    return single ? static_cast<double>(static_cast<float>(v)) : v;
+  };
   std::vector<double> noData;
   for (const SelectionRules::Height& h : rules.NoData)
   {

@@ -21,10 +21,10 @@
 #include <vtkPolyData.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <iostream>
 #include <limits>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -208,8 +208,8 @@ void PrintHoles(const std::vector<Hole>& holes)
   for (size_t k = 0; k < holes.size(); ++k)
   {
     const Hole& h = holes[k];
-    std::cout << "Hole " << k + 1 << ": " << h.Vertices << (h.Vertices == 1 ? " vertex" : " vertices")
-              << ", extent " << h.Extent[0] << " x " << h.Extent[1] << ", reach " << h.Reach
+    std::cout << "Hole " << k + 1 << ": " << h.Vertices
+              << (h.Vertices == 1 ? " vertex" : " vertices") << ", extent " << h.Extent[0] << " x " << h.Extent[1] << ", reach " << h.Reach
               << " (" << h.FrameReach << " in the normalised frame)";
     if (h.Border)
     {
@@ -254,6 +254,10 @@ void Run(int argc, char* argv[])
 {
   const Options options = ParseArguments(argc, argv);
   vtkSmartPointer<vtkPolyData> model = ReadModel(options.Model);
+  if (model->GetNumberOfPoints() > std::numeric_limits<std::int32_t>::max())
+  {
+    throw Failure{ "Model " + options.Model + " has more vertices than surface_holes can handle" };
+  }
   vtkIdType selected = 0;
   const std::vector<char> inside = SelectInside(model, options, selected);
 
@@ -302,8 +306,8 @@ void Run(int argc, char* argv[])
   {
     std::cout << "Model with the selected heights as NaN: " << options.ModelOut << std::endl;
   }
-  std::cout << "Next: surface_repair " << (options.ModelOut.empty() ? options.Model : options.ModelOut)
-            << " " << options.InsideOut << " " << options.OutsideOut << " auto" << std::endl;
+  const std::string& repaired = options.ModelOut.empty() ? options.Model : options.ModelOut;
+  std::cout << "Next: surface_repair " << repaired << " " << options.InsideOut << " " << options.OutsideOut << " auto" << std::endl;
 }
 } // namespace
 
