@@ -3,10 +3,12 @@
 // inside the hole, in neither list and out of reach.
 
 #include "ModelFile.h"
+#include "ResultFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <vtkCellArray.h>
 #include <vtkNew.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
@@ -69,6 +71,36 @@ TEST(VoidReading, PlaneCoordinatesMustBeFiniteNumbers)
     EXPECT_FALSE(Read(dir.File("m.vtk"), problem)) << refusal.first;
     const std::string m = "model " + dir.File("m.vtk");
     EXPECT_EQ(problem, refusal.second.replace(refusal.second.find("model m.vtk"), 11, m));
+  }
+}
+
+TEST(VoidReading, AResultWithVoidsReadsBack)
+{
+  // Coordinates that ASCII would keep exactly, but for the voids: VTK writes
+  // nan and inf there and its reader cannot read them back.
+  for (double z : { std::nan(""), HUGE_VAL, -HUGE_VAL })
+  {
+    vtkNew<vtkPolyData> data;
+    vtkNew<vtkPoints> points;
+    points->InsertNextPoint(0, 0, 1);
+    points->InsertNextPoint(1, 0, z);
+    points->InsertNextPoint(0, 1, 2);
+    data->SetPoints(points);
+    vtkNew<vtkCellArray> polys;
+    const vtkIdType triangle[3] = { 0, 1, 2 };
+    polys->InsertNextCell(3, triangle);
+    data->SetPolys(polys);
+    TempDir dir;
+    ASSERT_TRUE(WriteResultFile(data, dir.File("r.vtk").c_str()));
+    // Read by VTK's own reader, as other tools read the result.
+    OutputCapture capture;
+    vtkSmartPointer<vtkPolyData> back = vtkSmartPointer<vtkPolyData>::Take(
+      ReadPolyData(dir.File("r.vtk")));
+    EXPECT_EQ(capture.Errors(), "");
+    ASSERT_EQ(back->GetNumberOfPoints(), 3);
+    EXPECT_EQ(back->GetPoint(0)[2], 1.0);
+    EXPECT_TRUE(std::isnan(z) ? std::isnan(back->GetPoint(1)[2]) : back->GetPoint(1)[2] == z);
+    EXPECT_EQ(back->GetNumberOfPolys(), 1);
   }
 }
 
