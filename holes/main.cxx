@@ -157,6 +157,13 @@ Options ParseArguments(int argc, char* argv[])
   {
     throw Failure{ "No model given", true };
   }
+  if (options.InsideOut == options.OutsideOut || options.ModelOut == options.InsideOut ||
+    options.ModelOut == options.OutsideOut)
+  {
+    const std::string& both =
+      options.InsideOut == options.OutsideOut ? options.InsideOut : options.ModelOut;
+    throw Failure{ "Two outputs are to be written to " + both, true };
+  }
   if (options.Rules.Empty())
   {
     throw Failure{ "No selection rule given: use --nan, --nodata Z, --below Z, --above Z, "

@@ -328,6 +328,8 @@ TEST(HolesCommand, ErrorsNameTheCulpritAndWriteNothing)
     { "UnknownOption", { "--void", "m.vtk" }, "Unknown option --void" },
     { "MissingValue", { "m.vtk", "--nodata" }, "--nodata needs a value" },
     { "BadNumber", { "--below", "low", "m.vtk" }, "--below needs a finite number, not 'low'" },
+    { "OneFileForTwoOutputs", { "--nan", "--out-outside", "inside.pts", "m.vtk" },
+      "Two outputs are to be written to inside.pts" },
     { "BadRing", { "--nan", "--ring", "0", "m.vtk" },
       "--ring needs a whole number of at least 1, not '0'" },
     { "NothingSelected", { "--nan", "f.vtk" },
