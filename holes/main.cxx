@@ -20,6 +20,7 @@
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -313,6 +314,13 @@ void Run(int argc, char* argv[])
   {
     std::cout << "Model with the selected heights as NaN: " << options.ModelOut << std::endl;
   }
+  double reach = 0.0;
+  for (const Hole& h : holes)
+  {
+    reach = std::max(reach, h.FrameReach);
+  }
+  std::cout << "Largest reach in the normalised frame: " << reach
+            << " (an explicit radius R must be at least that)" << std::endl;
   const std::string& repaired = options.ModelOut.empty() ? options.Model : options.ModelOut;
   std::cout << "Next: surface_repair " << repaired << " " << options.InsideOut << " " << options.OutsideOut << " auto" << std::endl;
 }
