@@ -320,7 +320,7 @@ void Run(int argc, char* argv[])
     reach = std::max(reach, h.FrameReach);
   }
   std::cout << "Largest reach in the normalised frame: " << reach
-            << " (an explicit radius R must be at least that)" << std::endl;
+            << " (an explicit radius R must exceed it)" << std::endl;
   const std::string& repaired = options.ModelOut.empty() ? options.Model : options.ModelOut;
   std::cout << "Next: surface_repair " << repaired << " " << options.InsideOut << " " << options.OutsideOut << " auto" << std::endl;
 }

@@ -268,8 +268,7 @@ TEST(HolesCommand, WritesTheListsTheReportAndTheNextCommand)
     "Hole 1: 4 vertices, extent 1 x 1, reach 1 (0.111111 in the normalised frame)\n"
     "Inside vertices: 4 in 1 hole, written to inside.pts\n"
     "Outside vertices: 10 within 1 ring, written to outside.pts\n"
-    "Largest reach in the normalised frame: 0.111111 (an explicit radius R must be at least "
-    "that)\n"
+    "Largest reach in the normalised frame: 0.111111 (an explicit radius R must exceed it)\n"
     "Next: surface_repair m.vtk inside.pts outside.pts auto\n");
 }
 
