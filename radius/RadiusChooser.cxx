@@ -11,7 +11,6 @@
 #include <vtkPolyData.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -38,12 +37,21 @@ constexpr double DefaultMultiple = 2.4;
 // Replicas of the repair validated on, at most.
 constexpr int MaxReplicas = 3;
 
-// The scan stops once the trial fits have taken this many times the
-// estimated run at the best radius so far (the run besides its solve, as the
-// caller says, plus one solve at that radius, measured on the replicas).
+// The scan stops before the trial fits would take more than this many times
+// the estimated run at the best radius so far (the run besides its solve, as
+// the caller says, plus one solve at that radius). The fits' cost is
+// estimated from the points and the radius, not measured, so that the choice
+// does not depend on the machine's load.
 constexpr double BudgetRuns = 4.0;
 
-using Clock = std::chrono::steady_clock;
+// Estimated seconds of a solve at radius: the factorisation (CostEstimate),
+// the assembly and substitutions over the envelope, and the per-point work
+// of the ordering and the solver.
+double SolveSeconds(vtkPoints* points, double radius)
+{
+  const CostEstimate cost = EstimateCost(points, radius);
+  return cost.FactorSeconds + 2e-8 * cost.EnvelopeEntries + 2e-6 * cost.Points;
+}
 
 // The role of a vertex in the repair.
 enum class Role : unsigned char
@@ -302,7 +310,7 @@ double ValidatedRadius(vtkPoints* splinePoints, const std::vector<Replica>& repl
   double bestError = std::numeric_limits<double>::max();
   double bestRadius = std::max(lowest, std::min(DefaultMultiple * choice.Reach, affordable));
   double bestSeconds = 0.0;
-  double spent = 0.0;
+  double spent = 0.0; // estimated seconds of the fits made
   std::vector<double> predicted;
   for (const double multiple : Multiples)
   {
@@ -311,7 +319,14 @@ double ValidatedRadius(vtkPoints* splinePoints, const std::vector<Replica>& repl
     {
       break;
     }
-    const Clock::time_point start = Clock::now();
+    const double seconds = SolveSeconds(splinePoints, radius);
+    const double trialCost = seconds * static_cast<double>(replicas.size());
+    if (bestError < std::numeric_limits<double>::max() &&
+      spent + trialCost > BudgetRuns * (runSeconds + bestSeconds))
+    {
+      break;
+    }
+    spent += trialCost;
     // The replicas weigh alike: the mean of the logarithms of their
     // root-mean-square errors, so that the radius is judged by how far each
     // replica's error is from the best it could get.
@@ -329,8 +344,6 @@ double ValidatedRadius(vtkPoints* splinePoints, const std::vector<Replica>& repl
       }
       logs += solved ? 0.5 * std::log(squares / static_cast<double>(predicted.size()) + 1e-30) : 0.0;
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    spent += seconds;
     if (!solved)
     {
       break; // larger radii fail alike
@@ -340,11 +353,7 @@ double ValidatedRadius(vtkPoints* splinePoints, const std::vector<Replica>& repl
     {
       bestError = error;
       bestRadius = radius;
-      bestSeconds = seconds / static_cast<double>(replicas.size());
-    }
-    if (spent > BudgetRuns * (runSeconds + bestSeconds))
-    {
-      break;
+      bestSeconds = seconds;
     }
   }
   return bestRadius;

@@ -31,8 +31,10 @@ struct RadiusChoice
  * repaired, give holes of the same shape and size whose heights are known.
  * Each candidate radius (2, 2.4, 2.9 and 3.5 times the reach) repairs the
  * replicas with the program's own spline, and the one whose repairs come
- * closest to the known heights is chosen. The trial fits stop once they
- * have taken about four runs at the best radius so far. Without room for a
+ * closest to the known heights is chosen. The trial fits stop before they
+ * would take more than about four runs at the best radius so far (their
+ * cost is estimated from the points and the radius, so the choice is the
+ * same on a busy machine). Without room for a
  * replica the radius is 2.4 times the reach. No radius is below three times
  * the typical spacing of the constraint points (what an empty inside list
  * gets), so that they form one surface.
@@ -44,9 +46,9 @@ struct RadiusChoice
  * @param values their values (vtkDatReader::GetValues()).
  * @param inside ids of the inside vertices (in range); may be empty.
  * @param memory bytes the solve may take (AvailableMemory()).
- * @param runSeconds wall time of a run besides its solve (reading, moving,
- *        writing), if the caller knows it: the time budget of the choice is
- *        four such runs plus four solves at the chosen radius.
+ * @param runSeconds seconds a run takes besides its solve (reading, moving,
+ *        writing), as the caller estimates them: the time budget of the
+ *        choice is four such runs plus four solves at the chosen radius.
  *
  * The radius chosen is above the reach, so that every inside vertex is
  * moved, and passes the cost guard (CostEstimate.h) for the spline points.
