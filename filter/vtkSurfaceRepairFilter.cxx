@@ -80,6 +80,7 @@ public:
     this->Model->ShallowCopy(input);
     this->Inside = inside ? inside : this->NoIds.GetPointer();
     this->Outside = outside ? outside : this->NoIds.GetPointer();
+    this->Reader->AddObserver(vtkCommand::ErrorEvent, this->ReaderErrors);
   }
 
   ~RepairRun() { free(this->SplineCoeff); }
@@ -87,8 +88,9 @@ public:
   RepairRun(const RepairRun&) = delete;
   RepairRun& operator=(const RepairRun&) = delete;
 
-  void Read();
+  void ReadConstraints();
   void CheckInside();
+  void PrepareSystem();
   void Solve();
   void Move(bool jitter, vtkPolyData* output);
 
@@ -98,31 +100,27 @@ private:
   vtkIdList* Inside;
   vtkIdList* Outside;
   float Radius;
+  vtkNew<ErrorTextObserver> ReaderErrors;
   vtkNew<vtkDatReader> Reader;
   vtkNew<vtkSingleMatrixSolver> Solver;
   vtkNew<vtkShapeTransform> Transform; // released before the solver and the reader
   float* SplineCoeff = nullptr;        // the solver's result
+
+  void ThrowOnReaderFailure(int status);
 };
 
 //------------------------------------------------------------------------------
-// The model and the outside ids: points, locator, ordering and right-hand side.
-void RepairRun::Read()
+// The model and the outside ids: the spline points and their values.
+void RepairRun::ReadConstraints()
 {
   if (this->Model->GetNumberOfPoints() == 0)
   {
     throw RepairFailure{ "The input has no points" };
   }
-  vtkNew<ErrorTextObserver> errors;
-  this->Reader->AddObserver(vtkCommand::ErrorEvent, errors);
   this->Reader->ModelName = InputModelName;
   this->Reader->SetModel(this->Model);
   this->Reader->SetOutsideIds(this->Outside);
-  this->Reader->SetRadius(this->Radius);
-  if (this->Reader->ReadData() != 0)
-  {
-    throw RepairFailure{ errors->Text.empty() ? "Some error during reading input data..."
-                                              : errors->Text };
-  }
+  this->ThrowOnReaderFailure(this->Reader->ReadConstraints());
   // Only the 12 frame points: nothing to fit the surface to.
   if (this->Reader->GetPointArray()->GetNumberOfPoints() <= 12)
   {
@@ -145,6 +143,26 @@ void RepairRun::CheckInside()
            << " of the inside ids is out of range (the model has " << modelSize << " points)";
       throw RepairFailure{ text.str() };
     }
+  }
+}
+
+//------------------------------------------------------------------------------
+// The locator, the ordering at the radius and the right-hand side.
+void RepairRun::PrepareSystem()
+{
+  this->Reader->SetRadius(this->Radius);
+  this->ThrowOnReaderFailure(this->Reader->PrepareSystem());
+}
+
+//------------------------------------------------------------------------------
+// The reader reports its errors through its own error output; the observer
+// keeps the text for the filter's report instead.
+void RepairRun::ThrowOnReaderFailure(int status)
+{
+  if (status != 0)
+  {
+    throw RepairFailure{ this->ReaderErrors->Text.empty() ? "Some error during reading input data..."
+                                                          : this->ReaderErrors->Text };
   }
 }
 
@@ -239,8 +257,9 @@ int vtkSurfaceRepairFilter::RequestData(
       throw RepairFailure{ "Radius must be a positive number" };
     }
     RepairRun run(input, this->InsideIds, this->OutsideIds, radius);
-    run.Read();
+    run.ReadConstraints();
     run.CheckInside();
+    run.PrepareSystem();
     run.Solve();
     vtkNew<vtkPolyData> result;
     run.Move(this->Jitter, result);
