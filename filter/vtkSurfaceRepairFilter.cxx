@@ -1,6 +1,8 @@
 #include "vtkSurfaceRepairFilter.h"
 
 #include "Console.h"
+#include "CostEstimate.h"
+#include "RadiusChooser.h"
 #include "Stopwatch.h"
 #include "vtkDatReader.h"
 #include "vtkShapeTransform.h"
@@ -90,9 +92,13 @@ public:
 
   void ReadConstraints();
   void CheckInside();
+  void ChooseRadiusFromData(long long start);
+  void CheckCost();
   void PrepareSystem();
   void Solve();
   void Move(bool jitter, vtkPolyData* output);
+
+  float GetRadius() const { return this->Radius; }
 
 private:
   vtkNew<vtkPolyData> Model;
@@ -143,6 +149,41 @@ void RepairRun::CheckInside()
            << " of the inside ids is out of range (the model has " << modelSize << " points)";
       throw RepairFailure{ text.str() };
     }
+  }
+}
+
+//------------------------------------------------------------------------------
+// The radius the program's auto chooses: above the reach of the inside
+// vertices, within the memory of the machine, validated on replicas of the
+// repair. As the program counts twice its reading time as the rest of a run
+// besides the solve, the filter counts twice the time of its own preparation
+// so far (from start, a tick of GetMillisecondTicks).
+void RepairRun::ChooseRadiusFromData(long long start)
+{
+  const double runSeconds = 2.0 * 0.001 * static_cast<double>(GetMillisecondTicks() - start);
+  try
+  {
+    const RadiusChoice choice = ChooseRadius(this->Reader->GetModel(),
+      this->Reader->GetPointArray(), this->Reader->GetValues(), this->Inside, AvailableMemory(),
+      runSeconds);
+    this->Radius = static_cast<float>(choice.Radius);
+  }
+  catch (const char* message)
+  {
+    throw RepairFailure{ message };
+  }
+}
+
+//------------------------------------------------------------------------------
+// The cost guard: a radius whose system cannot fit is refused before the
+// ordering enumerates a neighbour pair.
+void RepairRun::CheckCost()
+{
+  const std::string refusal =
+    CostRefusal(this->Reader->GetPointArray(), this->Radius, AvailableMemory());
+  if (!refusal.empty())
+  {
+    throw RepairFailure{ refusal };
   }
 }
 
@@ -210,6 +251,7 @@ vtkSurfaceRepairFilter::vtkSurfaceRepairFilter()
   this->OutsideIds = nullptr;
   this->Radius = 0.12;
   this->ChosenRadius = 0.0;
+  this->AutoRadius = false;
   this->Jitter = true;
   this->Verbose = false;
 }
@@ -249,21 +291,29 @@ int vtkSurfaceRepairFilter::RequestData(
   {
     quiet.emplace();
   }
+  const long long start = GetMillisecondTicks();
   const float radius = static_cast<float>(this->Radius);
+  float used = 0.0f;
   try
   {
-    if (!(std::isfinite(radius) && radius > 0.0f))
+    if (!this->AutoRadius && !(std::isfinite(radius) && radius > 0.0f))
     {
       throw RepairFailure{ "Radius must be a positive number" };
     }
     RepairRun run(input, this->InsideIds, this->OutsideIds, radius);
     run.ReadConstraints();
     run.CheckInside();
+    if (this->AutoRadius)
+    {
+      run.ChooseRadiusFromData(start);
+    }
+    run.CheckCost();
     run.PrepareSystem();
     run.Solve();
     vtkNew<vtkPolyData> result;
     run.Move(this->Jitter, result);
     output->ShallowCopy(result);
+    used = run.GetRadius();
   }
   catch (const RepairFailure& failure)
   {
@@ -275,7 +325,7 @@ int vtkSurfaceRepairFilter::RequestData(
     vtkErrorMacro("Not enough memory");
     return 0;
   }
-  this->ChosenRadius = radius;
+  this->ChosenRadius = used;
   return 1;
 }
 
@@ -302,6 +352,7 @@ void vtkSurfaceRepairFilter::PrintSelf(ostream& os, vtkIndent indent)
     os << "(none)\n";
   }
   os << indent << "Radius: " << this->Radius << "\n";
+  os << indent << "AutoRadius: " << (this->AutoRadius ? "On" : "Off") << "\n";
   os << indent << "ChosenRadius: " << this->ChosenRadius << "\n";
   os << indent << "Jitter: " << (this->Jitter ? "On" : "Off") << "\n";
   os << indent << "Verbose: " << (this->Verbose ? "On" : "Off") << "\n";

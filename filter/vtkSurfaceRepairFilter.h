@@ -21,8 +21,9 @@
  *
  * @warning
  * Bad input (an id outside the input's points, no outside id, a radius that is
- * not positive, an input with non-finite coordinates or cells that refer to
- * missing points, a spline system that does not factorise) is reported with
+ * not positive or whose system would not fit in memory, an input with
+ * non-finite coordinates or cells that refer to missing points, a spline
+ * system that does not factorise) is reported with
  * vtkErrorMacro and the program's message text; the update then fails and the
  * output is empty. Nothing is printed on standard output unless Verbose is on.
  *
@@ -62,15 +63,33 @@ public:
   /**
    * Support radius R of the basis, in units of the normalised frame (the
    * input's x and y extents each map to 1). Must be positive; it is used in
-   * single precision, as the program reads it. Default 0.12.
+   * single precision, as the program reads it. A radius whose system would
+   * not fit in memory is refused, as the program refuses it. Default 0.12;
+   * not used with AutoRadius.
    */
   vtkSetMacro(Radius, double);
   vtkGetMacro(Radius, double);
   ///@}
 
+  ///@{
   /**
-   * The radius (in single precision) the last update fitted the spline with;
-   * 0 before the first update and after a failed one.
+   * Whether the filter chooses the radius from the data, as the program does
+   * for the radius input auto: a multiple (2 to 3.5) of the reach of the
+   * inside vertices that fits in memory, validated on replicas of the repair.
+   * Default off. The validation stops once it has taken about four runs; the
+   * filter counts its own run without the time its input took to read, so on
+   * the same data it may stop earlier than the program and choose a smaller
+   * multiple. GetChosenRadius tells which radius was used.
+   */
+  vtkSetMacro(AutoRadius, bool);
+  vtkGetMacro(AutoRadius, bool);
+  vtkBooleanMacro(AutoRadius, bool);
+  ///@}
+
+  /**
+   * The radius (in single precision) the last update fitted the spline with,
+   * Radius or the one AutoRadius chose; 0 before the first update and after
+   * a failed one.
    */
   vtkGetMacro(ChosenRadius, double);
 
@@ -111,6 +130,7 @@ protected:
   vtkIdList* OutsideIds; // one reference held
   double Radius;
   double ChosenRadius;
+  bool AutoRadius;
   bool Jitter;
   bool Verbose;
 
