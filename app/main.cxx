@@ -177,11 +177,9 @@ void ReadInsideList(RunObjects& run, const RunInputs& inputs)
 void ChooseRadiusStage(RunObjects& run, RunInputs& inputs)
 {
   ReadInsideList(run, inputs);
-  // Reading the model, moving the vertices and writing the result take
-  // about 10 microseconds per vertex: the unit of the choice's time budget.
-  const double runSeconds = 1e-5 * static_cast<double>(run.Reader->GetModelSize());
-  const RadiusChoice choice = ChooseRadius(run.Reader->GetModel(), run.Reader->GetPointArray(),
-    run.Reader->GetValues(), run.InsideList, AvailableMemory(), runSeconds);
+  vtkPolyData* model = run.Reader->GetModel();
+  const RadiusChoice choice = ChooseRadius(model, run.Reader->GetPointArray(),
+    run.Reader->GetValues(), run.InsideList, AvailableMemory(), EstimatedRunSeconds(model));
   inputs.Radius = static_cast<float>(choice.Radius);
   std::cout << "Chosen radius: " << inputs.Radius << std::endl;
 }

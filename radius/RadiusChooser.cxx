@@ -404,6 +404,12 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
 }
 
 //------------------------------------------------------------------------------
+double EstimatedRunSeconds(vtkPolyData* model)
+{
+  return model ? 1e-5 * static_cast<double>(model->GetNumberOfPoints()) : 0.0;
+}
+
+//------------------------------------------------------------------------------
 PlanePoints NormalisedPositions(vtkPolyData* model, vtkIdList* ids)
 {
   PlanePoints plane;

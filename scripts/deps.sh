@@ -29,5 +29,6 @@ ensure_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
-# What building the program needs.
-BUILD_PACKAGES=(cmake make g++ libvtk9-dev)
+# What building the program and its Python package needs (python3-vtk9, which
+# libvtk9-dev pulls in anyway, gives Debian's /usr/bin/python3 its vtk module).
+BUILD_PACKAGES=(cmake make g++ libvtk9-dev python3-vtk9)

@@ -102,6 +102,7 @@ vtkShapeTransform::vtkShapeTransform()
   this->UnList = nullptr;
   this->InsideList = nullptr;
   this->Tree = nullptr;
+  this->Jitter = true;
   this->NeighbourIds = vtkIdList::New();
   this->NeighbourIds->Allocate(300, 0);
 }
@@ -227,7 +228,7 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
           (0.0 * tail[3] + static_cast<double>(Y) * tail[2] + static_cast<double>(X) * tail[1] +
             tail[0]));
 
-        jitter = static_cast<float>(
+        jitter = !this->Jitter ? 0.0f : static_cast<float>(
           (static_cast<double>(DrawJitterInteger()) * static_cast<double>(UnitDraw) - 0.5) *
           JitterWidth);
         // The spline was fitted to minus the normalised heights, hence the

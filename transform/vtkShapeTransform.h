@@ -31,10 +31,10 @@
  * @warning
  * Every moved vertex receives a small random offset in z, uniform in
  * [-1/60, +1/60] in model units (it is not scaled by the model's height
- * range). Each TransformPoints call reseeds the C library generator (srand)
- * with the calendar time in whole seconds, so two calls started within the
- * same second draw the same offsets, and the caller's own rand() sequence is
- * disturbed.
+ * range), unless Jitter is switched off. Each TransformPoints call reseeds
+ * the C library generator (srand) with the calendar time in whole seconds, so
+ * two calls started within the same second draw the same offsets, and the
+ * caller's own rand() sequence is disturbed (with Jitter off as well).
  *
  * @warning
  * The centres, coefficients, inverse ordering, inside list and locator given
@@ -81,6 +81,17 @@ public:
    */
   void SetParameters(float radius, vtkPoints* centres, float* coeff, vtkIdList* inside,
     int* unList, vtkPointLocator* tree);
+
+  ///@{
+  /**
+   * Whether the moved vertices receive the random offset in z. Default on,
+   * as in the program; off, the moved heights are the spline's own and two
+   * runs on the same input give the same points.
+   */
+  vtkSetMacro(Jitter, bool);
+  vtkGetMacro(Jitter, bool);
+  vtkBooleanMacro(Jitter, bool);
+  ///@}
 
   /**
    * Appends to outPts one point per point of inPts, in the same order: the
@@ -133,6 +144,7 @@ protected:
   vtkIdList* InsideList;     // borrowed: ids of the vertices to move
   vtkPointLocator* Tree;     // borrowed: locator over PointArray
   vtkIdList* NeighbourIds;   // owned: result of each neighbour search
+  bool Jitter;               // draw the random offset in z (initially true)
 
 private:
   vtkShapeTransform(const vtkShapeTransform&) = delete;

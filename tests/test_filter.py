@@ -1,0 +1,87 @@
+"""The Python package surface_repair, run by ctest with Debian's interpreter:
+
+    test_filter.py <surface_repair executable> <sample directory>
+
+The bundled sample repaired in memory against the program's result file, and
+a bad input that is reported without a crash.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import surface_repair
+import vtk
+
+PROGRAM = SAMPLE = None
+JITTER = 1.0 / 60.0 + 1e-4  # half width of the jitter, and float rounding
+
+
+def id_list(path):
+    ids = vtk.vtkIdList()
+    with open(path) as lines:
+        for line in lines:
+            ids.InsertNextId(int(line))
+    return ids
+
+
+def read_model(path):
+    reader = vtk.vtkPolyDataReader()
+    reader.SetFileName(path)
+    reader.Update()
+    return reader
+
+
+def sample_filter(reader):
+    repair = surface_repair.vtkSurfaceRepairFilter()
+    repair.SetInputConnection(reader.GetOutputPort())
+    repair.SetInsideIds(id_list(os.path.join(SAMPLE, "inside.pts")))
+    repair.SetOutsideIds(id_list(os.path.join(SAMPLE, "outside.pts")))
+    repair.SetRadius(0.12)
+    return repair
+
+
+class SurfaceRepairFilterTest(unittest.TestCase):
+    def test_sample_equals_the_programs_result_within_the_jitter(self):
+        with tempfile.TemporaryDirectory() as work:
+            env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+            subprocess.run([PROGRAM] + [os.path.join(SAMPLE, name) for name in
+                ("model.vtk", "inside.pts", "outside.pts")] + ["0.12"],
+                cwd=work, env=env, check=True, stdout=subprocess.DEVNULL)
+            expected = read_model(os.path.join(work, "reconstucted_shape.vtk")).GetOutput()
+
+        repair = sample_filter(read_model(os.path.join(SAMPLE, "model.vtk")))
+        repair.JitterOff()
+        repair.Update()
+        result = repair.GetOutput()
+        self.assertAlmostEqual(repair.GetChosenRadius(), 0.12, places=6)
+        self.assertEqual(result.GetNumberOfPoints(), expected.GetNumberOfPoints())
+        self.assertEqual(result.GetNumberOfCells(), expected.GetNumberOfCells())
+        for i in range(result.GetNumberOfPoints()):
+            p = result.GetPoint(i)
+            q = expected.GetPoint(i)
+            self.assertEqual(p[:2], q[:2], "point %d" % i)
+            self.assertLessEqual(abs(p[2] - q[2]), JITTER, "point %d" % i)
+
+    def test_bad_input_is_reported_without_a_crash(self):
+        repair = sample_filter(read_model(os.path.join(SAMPLE, "model.vtk")))
+        repair.GetOutsideIds().InsertNextId(10000)
+        messages = []
+
+        @vtk.calldata_type(vtk.VTK_STRING)
+        def on_error(caller, event, text):
+            messages.append(text)
+
+        repair.AddObserver("ErrorEvent", on_error)
+        repair.Update()
+        self.assertEqual(repair.GetOutput().GetNumberOfPoints(), 0)
+        self.assertEqual(repair.GetChosenRadius(), 0.0)
+        self.assertEqual(len(messages), 1, messages)
+        self.assertIn("Vertex id 10000 at position 726 of the outside ids is out of range "
+                      "(the model has 10000 points)", messages[0])
+
+
+if __name__ == "__main__":
+    PROGRAM, SAMPLE = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
