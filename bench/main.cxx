@@ -44,6 +44,8 @@ struct Options
   bool Peers = true;
   bool Program = true;
   bool Verbose = false;
+  std::string Only;               // run only the cases whose name starts with this
+  std::vector<std::string> Case;  // model, inside list, outside list, R
 };
 
 struct CaseResult
@@ -71,6 +73,7 @@ void Usage()
 {
   std::cerr << "usage: surface_repair_bench [--full] [--reps K] [--workdir DIR] [--keep]\n"
                "                            [--no-peers] [--no-program] [--verbose]\n"
+               "                            [--only NAME] [--case MODEL INSIDE OUTSIDE R]\n"
                "  --full        all sizes: models up to 10^6 vertices, rings up to 20,000\n"
                "                points, every 25th vertex up to n = 40,000 (minutes)\n"
                "  --reps K      repeat fast cases up to K times, keep the best (default 3)\n"
@@ -78,7 +81,11 @@ void Usage()
                "  --keep        keep the temporary directory\n"
                "  --no-peers    skip Eigen and CHOLMOD\n"
                "  --no-program  skip the whole-program run of surface_repair\n"
-               "  --verbose     echo what the stages print\n";
+               "  --verbose     echo what the stages print\n"
+               "  --only NAME   only the generated cases whose name starts with NAME\n"
+               "  --case MODEL INSIDE OUTSIDE R\n"
+               "                your own model, lists and radius instead of the generated\n"
+               "                cases: stage and peer tables, and the whole program\n";
 }
 
 Options ParseOptions(int argc, char* argv[])
@@ -114,6 +121,15 @@ Options ParseOptions(int argc, char* argv[])
     else if (arg == "--verbose")
     {
       options.Verbose = true;
+    }
+    else if (arg == "--only" && k + 1 < argc)
+    {
+      options.Only = argv[++k];
+    }
+    else if (arg == "--case" && k + 4 < argc)
+    {
+      options.Case.assign(argv + k + 1, argv + k + 5);
+      k += 4;
     }
     else
     {
@@ -651,7 +667,30 @@ int main(int argc, char* argv[])
   try
   {
     std::vector<CaseResult> results;
-    for (const BenchCase& c : MakeCases(options.Full))
+    std::vector<BenchCase> cases;
+    if (!options.Case.empty())
+    {
+      char* end = nullptr;
+      const double radius = strtod(options.Case[3].c_str(), &end);
+      if (end == options.Case[3].c_str() || *end != '\0' || !(radius > 0.0))
+      {
+        throw std::runtime_error("R must be a positive number: " + options.Case[3]);
+      }
+      BenchCase c = UserCase(options.Case[0], options.Case[1], options.Case[2], radius);
+      c.Target4 = true;
+      cases.push_back(c);
+    }
+    else
+    {
+      for (const BenchCase& c : MakeCases(options.Full))
+      {
+        if (c.Name.compare(0, options.Only.size(), options.Only) == 0)
+        {
+          cases.push_back(c);
+        }
+      }
+    }
+    for (const BenchCase& c : cases)
     {
       results.push_back(RunCase(c, dir, options));
     }
