@@ -229,13 +229,40 @@ void NeighbourSearch::FindPointsWithinRadius(const double x[3], std::vector<int>
   {
     return;
   }
-  if (!this->FindInNeighbourhood(x, ids))
+  if (!this->FindInNeighbourhood<false>(x, ids, nullptr))
   {
     this->FindByScan(x, ids);
   }
 }
 
-bool NeighbourSearch::FindInNeighbourhood(const double x[3], std::vector<int>& ids)
+void NeighbourSearch::FindPointsWithinRadius(
+  const double x[3], std::vector<int>& ids, std::vector<double>& squared)
+{
+  ids.clear();
+  squared.clear();
+  if (!(this->Radius >= 0.0) || this->Coordinates.empty())
+  {
+    return;
+  }
+  if (this->FindInNeighbourhood<true>(x, ids, &squared))
+  {
+    return;
+  }
+  this->FindByScan(x, ids);
+  squared.resize(ids.size());
+  for (size_t k = 0; k < ids.size(); ++k)
+  {
+    const double* p = &this->Coordinates[3 * static_cast<size_t>(ids[k])];
+    const double d0 = x[0] - p[0];
+    const double d1 = x[1] - p[1];
+    const double d2 = x[2] - p[2];
+    squared[k] = d0 * d0 + d1 * d1 + d2 * d2;
+  }
+}
+
+template <bool WithDistances>
+bool NeighbourSearch::FindInNeighbourhood(
+  const double x[3], std::vector<int>& ids, std::vector<double>* squared)
 {
   if (this->NearStart.empty())
   {
@@ -270,6 +297,15 @@ bool NeighbourSearch::FindInNeighbourhood(const double x[3], std::vector<int>& i
   this->Own.resize(count);
   int* out = ids.data();
   int* mine = this->Own.data();
+  double* outSquared = nullptr;
+  double* mineSquared = nullptr;
+  if (WithDistances)
+  {
+    squared->resize(count);
+    this->OwnSquared.resize(count);
+    outSquared = squared->data();
+    mineSquared = this->OwnSquared.data();
+  }
   size_t others = 0;
   size_t owned = 0;
   const double x0 = x[0];
@@ -282,16 +318,27 @@ bool NeighbourSearch::FindInNeighbourhood(const double x[3], std::vector<int>& i
     const double d0 = x0 - p.X[0];
     const double d1 = x1 - p.X[1];
     const double d2 = x2 - p.X[2];
-    const bool within = d0 * d0 + d1 * d1 + d2 * d2 <= radius2;
+    const double distance2 = d0 * d0 + d1 * d1 + d2 * d2;
+    const bool within = distance2 <= radius2;
     const bool ownBucketPoint = p.Bucket == own;
     // Both lists take the id; only the one it belongs to moves on.
     out[others] = p.Id;
     mine[owned] = p.Id;
+    if (WithDistances)
+    {
+      outSquared[others] = distance2;
+      mineSquared[owned] = distance2;
+    }
     others += within & !ownBucketPoint;
     owned += within & ownBucketPoint;
   }
   std::copy(mine, mine + owned, out + others);
   ids.resize(others + owned);
+  if (WithDistances)
+  {
+    std::copy(mineSquared, mineSquared + owned, outSquared + others);
+    squared->resize(others + owned);
+  }
   return true;
 }
 

@@ -61,6 +61,14 @@ public:
    */
   void FindPointsWithinRadius(const double x[3], std::vector<int>& ids);
 
+  /**
+   * The same ids, and in squared[k] the squared distance of point ids[k]
+   * from x, as the search computed it for the radius test: (x - p) . (x - p),
+   * the three squares added from x to z.
+   */
+  void FindPointsWithinRadius(
+    const double x[3], std::vector<int>& ids, std::vector<double>& squared);
+
   /// x, y, z of point id at [3 * id .. 3 * id + 2], as read from the points.
   const double* GetCoordinates() const { return this->Coordinates.data(); }
 
@@ -93,12 +101,14 @@ private:
 
   std::vector<std::pair<std::int64_t, int>> Found;
   std::vector<int> Own;    // found points of the query's own bucket
+  std::vector<double> OwnSquared;
   std::vector<int> Result; // the ids handed to a vtkIdList
 
   std::int64_t BucketOf(const double x[3]) const;
   int CellIndex(double v, int axis) const;
   void BuildNeighbourhoods();
-  bool FindInNeighbourhood(const double x[3], std::vector<int>& ids);
+  template <bool WithDistances>
+  bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);
   void FindByScan(const double x[3], std::vector<int>& ids);
 };
 
