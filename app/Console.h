@@ -1,6 +1,8 @@
 #ifndef Console_h
 #define Console_h
 
+#include <iosfwd>
+
 /**
  * Console conventions of the program.
  *
@@ -17,5 +19,30 @@
  *   <class> (<address>): <message>
  */
 void SetUpConsole();
+
+/**
+ * The stream of the stages' report lines ("Tree build time: ", "Solving
+ * time: ", "Affected points: ", ...): standard output, or a stream that drops
+ * everything while a QuietReports lives. Trial work (fits that only help to
+ * choose a parameter) and callers that embed the repair in their own program
+ * use that to keep standard output clean.
+ */
+std::ostream& Report();
+
+/// True while some QuietReports is alive.
+bool ReportsAreQuiet();
+
+/**
+ * Silences Report() for its lifetime. Guards nest: the reports come back
+ * when the last one goes.
+ */
+class QuietReports
+{
+public:
+  QuietReports();
+  ~QuietReports();
+  QuietReports(const QuietReports&) = delete;
+  QuietReports& operator=(const QuietReports&) = delete;
+};
 
 #endif

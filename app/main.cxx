@@ -23,7 +23,7 @@
 #include <vtkActor.h>
 #include <vtkIdList.h>
 #include <vtkPolyDataMapper.h>
-#include <vtkPolyDataReader.h>
+#include <vtkPolyData.h>
 #include <vtkProperty.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderWindowInteractor.h>
@@ -144,7 +144,6 @@ struct RunObjects
   vtkTransformPolyDataFilter* Filter = nullptr;
   vtkDatReader* Reader = nullptr;
   vtkIdList* InsideList = nullptr;
-  vtkPolyDataReader* ModelReader = nullptr;
   vtkPolyDataMapper* SourceMapper = nullptr;
   vtkActor* SourceActor = nullptr;
   vtkRenderer* LeftRenderer = nullptr;
@@ -165,7 +164,6 @@ struct RunObjects
     Release(this->Filter);
     Release(this->Reader);
     Release(this->InsideList);
-    Release(this->ModelReader);
     Release(this->SourceMapper);
     Release(this->SourceActor);
     Release(this->LeftRenderer);
@@ -256,7 +254,7 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
 
 // Runs the transform through the pipeline, writes the result and shows the
 // source model and the result side by side until the user closes the window.
-void OutputStage(RunObjects& run, const RunInputs& inputs)
+void OutputStage(RunObjects& run, [[maybe_unused]] const RunInputs& inputs)
 {
   run.LeftRenderer = vtkRenderer::New();
   run.RightRenderer = vtkRenderer::New();
@@ -273,14 +271,14 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
   run.Interactor = vtkRenderWindowInteractor::New();
   run.Interactor->SetRenderWindow(run.Window);
 
-  run.ModelReader = vtkPolyDataReader::New();
-  run.ModelReader->SetFileName(inputs.Model.c_str());
-  run.ModelReader->Update();
+  // The model the reader has read and checked: one read of the file, one set
+  // of bounds for the reader and the transform.
+  vtkPolyData* model = run.Reader->GetModel();
 
   StartTimer();
   run.Filter = vtkTransformPolyDataFilter::New();
   run.Filter->SetTransform(run.Transform);
-  run.Filter->SetInputConnection(run.ModelReader->GetOutputPort());
+  run.Filter->SetInputData(model);
   run.Filter->Update();
   std::cout << "Transform time: " << GetElapsedTime() << std::endl;
 
@@ -290,7 +288,7 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
   }
 
   run.SourceMapper = vtkPolyDataMapper::New();
-  run.SourceMapper->SetInputConnection(run.ModelReader->GetOutputPort());
+  run.SourceMapper->SetInputData(model);
   run.SourceActor = vtkActor::New();
   run.SourceActor->SetMapper(run.SourceMapper);
   run.SourceActor->GetProperty()->SetInterpolation(VTK_GOURAUD);

@@ -428,7 +428,16 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
     return nullptr;
   }
 
-  vtkPoints* points = output->GetPoints();
+  if (!CheckModel(output, path, problem))
+  {
+    return nullptr;
+  }
+  return output;
+}
+
+bool CheckModel(vtkPolyData* model, const char* name, std::string& problem)
+{
+  vtkPoints* points = model->GetPoints();
   const vtkIdType count = points ? points->GetNumberOfPoints() : 0;
   for (vtkIdType i = 0; i < count; ++i)
   {
@@ -439,17 +448,17 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
       if (!std::isfinite(v))
       {
         std::ostringstream text;
-        text << "Point " << i << " of model " << path << " has a non-finite coordinate (" << v
+        text << "Point " << i << " of model " << name << " has a non-finite coordinate (" << v
              << ")";
         problem = text.str();
-        return nullptr;
+        return false;
       }
     }
   }
 
   // Cells are numbered as VTK numbers them: vertices, lines, polygons, strips.
-  vtkCellArray* kinds[4] = { output->GetVerts(), output->GetLines(), output->GetPolys(),
-    output->GetStrips() };
+  vtkCellArray* kinds[4] = { model->GetVerts(), model->GetLines(), model->GetPolys(),
+    model->GetStrips() };
   vtkIdType first = 0;
   for (vtkCellArray* cells : kinds)
   {
@@ -458,12 +467,12 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
     if (FindStrayPoint(cells, first, count, &cell, &point))
     {
       std::ostringstream text;
-      text << "Cell " << cell << " of model " << path << " refers to point " << point
+      text << "Cell " << cell << " of model " << name << " refers to point " << point
            << ", which is out of range (the model has " << count << " points)";
       problem = text.str();
-      return nullptr;
+      return false;
     }
     first += cells ? cells->GetNumberOfCells() : 0;
   }
-  return output;
+  return true;
 }

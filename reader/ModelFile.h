@@ -30,4 +30,12 @@
  */
 vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& problem);
 
+/**
+ * The checks of ReadModelFile that apply to a model however it was obtained:
+ * every point coordinate finite and every cell within the points. Returns
+ * false with problem naming the culprit (name stands for the model in the
+ * message).
+ */
+bool CheckModel(vtkPolyData* model, const char* name, std::string& problem);
+
 #endif

@@ -1,16 +1,18 @@
 #include "vtkDatReader.h"
 #include "NormalisedFrame.h"
 
+#include "Console.h"
 #include "GetWellOderredList.h"
 #include "ModelFile.h"
 #include "PointIdFile.h"
 #include "Stopwatch.h"
 
 #include <vtkFloatArray.h>
-#include <vtkNew.h>
 #include <vtkObjectFactory.h>
 #include <vtkPolyData.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -47,12 +49,10 @@ std::uint64_t PlaneKey(float x, float y)
   return (static_cast<std::uint64_t>(xb) << 32) | yb;
 }
 
-// The coordinates of the constraint points come from Normalised()
-// (NormalisedFrame.h), the rule the shape transform maps the model's vertices
-// with. The error reports of ReadData stand on fixed lines of this file (the
-// model at 106, the outside list at 121, the memory at 195), which tests and
-// users' logs rely on: keep the lines above them as they are.
-
+// Constraint points are placed with Normalised() (NormalisedFrame.h), the rule
+// the shape transform maps the model's vertices with. The error reports stand
+// on fixed lines of this file (the model at 106, the outside list at 121, the
+// memory at 195), which tests and users' logs rely on: keep them there.
 } // namespace
 
 //------------------------------------------------------------------------------
@@ -87,74 +87,81 @@ vtkDatReader::~vtkDatReader()
 }
 
 //------------------------------------------------------------------------------
-// Reads the model (checked by ReadModelFile) and the outside list, builds the
-// spline points with their values in the normalised frame, the locator, the
-// ordering and the right-hand side. Every failure is reported through
-// vtkErrorMacro and gives -1, with nothing of the model kept.
-// The outside ids are checked against the model: an id outside the model
-// stops the read, and a constraint point that falls on the (X, Y) of an
-// earlier one (the same vertex listed twice, or two vertices stacked above
-// each other) is skipped, since two coincident centres make the spline
-// system singular.
-int vtkDatReader::ReadData()
+// Reads the model (checked by ReadModelFile, or the one given by SetModel) and
+// the outside list (OutsideName, or the ids given by SetOutsideIds), then
+// places the spline points with their values in the normalised frame. Nothing
+// is ordered yet: the radius may still change before PrepareSystem. Every
+// failure gives an error report and -1.
+int vtkDatReader::ReadConstraints()
 {
   std::string problem; // names the culprit when VTK has not reported it
-  vtkSmartPointer<vtkPolyData> model = ReadModelFile(this->ModelName, problem);
+  const std::string name = this->ModelName ? this->ModelName : "(none)";
+  // A model given in memory is checked as a model file is.
+  vtkSmartPointer<vtkPolyData> model = this->Model == nullptr
+    ? ReadModelFile(this->ModelName, problem)
+    : (CheckModel(this->Model, name.c_str(), problem) ? this->Model : nullptr);
   vtkPoints* modelPoints = model ? model->GetPoints() : nullptr;
   if (modelPoints == nullptr || modelPoints->GetNumberOfPoints() == 0)
   {
-    vtkErrorMacro(<< (problem.empty() ? "Can not read model " +
-                           std::string(this->ModelName ? this->ModelName : "(none)")
-                                       : problem));
+    vtkErrorMacro(<< (problem.empty() ? "Can not read model " + name : problem));
     return -1;
   }
-  const vtkIdType modelSize = this->ModelSize = modelPoints->GetNumberOfPoints();
-  vtkNew<vtkFloatArray> values;
-  values->SetNumberOfComponents(1);
-
-  // The outside list: every id with the line it stood on, in file order.
+  this->Model = model;
+  this->ModelSize = modelPoints->GetNumberOfPoints();
+  // The outside list: every id with the line (or position) it stood on.
   std::vector<PointIdEntry> outsideIds;
-  if (this->OutsideName == nullptr || !ReadPointIdFile(this->OutsideName, outsideIds))
+  for (vtkIdType k = 0; this->OutsideIds && k < this->OutsideIds->GetNumberOfIds(); ++k)
   {
-    // A file that exists but cannot be read (a directory, an I/O error) is
-    // refused like a missing one.
-    vtkErrorMacro("Not correct OutsideName");
+    const vtkIdType id = std::clamp<vtkIdType>(this->OutsideIds->GetId(k), INT_MIN, INT_MAX);
+    outsideIds.push_back(PointIdEntry{ static_cast<int>(id), static_cast<int>(k + 1) });
+  }
+  if (!this->OutsideIds &&
+    (this->OutsideName == nullptr || !ReadPointIdFile(this->OutsideName, outsideIds)))
+  {
+    vtkErrorMacro("Not correct OutsideName"); // also for a file that opens but cannot be read
     return -1;
   }
-  double bounds[6];
-  modelPoints->GetBounds(bounds); // brings the bounds up to date first
-  const float xmin = static_cast<float>(bounds[0]);
-  const float xmax = static_cast<float>(bounds[1]);
-  const float ymin = static_cast<float>(bounds[2]);
-  const float ymax = static_cast<float>(bounds[3]);
-  const float zmin = static_cast<float>(bounds[4]);
-  const float zmax = static_cast<float>(bounds[5]);
+  return this->PlaceConstraintPoints(outsideIds);
+}
+
+//------------------------------------------------------------------------------
+// The frame points, then one constraint point per outside id, in the normalised
+// frame of the model's bounding box. An id outside the model stops the read; a
+// point on the (X, Y) of an earlier one (the same vertex listed twice, or two
+// vertices stacked above each other) is skipped: it would make the system singular.
+int vtkDatReader::PlaceConstraintPoints(const std::vector<PointIdEntry>& outsideIds)
+{
+  vtkPoints* modelPoints = this->Model->GetPoints();
+  const char* source = this->OutsideIds ? "the outside ids" : this->OutsideName;
+  this->Values = vtkSmartPointer<vtkFloatArray>::New();
+  double b[6];
+  modelPoints->GetBounds(b); // brings the bounds up to date first
+  const float xmin = static_cast<float>(b[0]), xmax = static_cast<float>(b[1]);
+  const float ymin = static_cast<float>(b[2]), ymax = static_cast<float>(b[3]);
+  const float zmin = static_cast<float>(b[4]), zmax = static_cast<float>(b[5]);
   const char* flatAxis = !(xmax > xmin) ? "x" : (!(ymax > ymin) ? "y" : nullptr);
   if (flatAxis)
   {
     vtkErrorMacro("Model has zero extent along " << flatAxis);
     return -1;
   }
-
   for (const auto& corner : FramePoints)
   {
     this->PointArray->InsertNextPoint(corner[0], corner[1], corner[2]);
-    values->InsertNextTuple1(0.0);
+    this->Values->InsertNextTuple1(0.0);
   }
-
   std::unordered_set<std::uint64_t> taken;
   vtkIdType skipped = 0;
   for (const PointIdEntry& entry : outsideIds)
   {
-    if (entry.Id < 0 || entry.Id >= modelSize)
+    if (entry.Id < 0 || entry.Id >= this->ModelSize)
     {
-      vtkErrorMacro("Vertex id " << entry.Id << " on line " << entry.Line << " of "
-                                 << this->OutsideName << " is out of range (the model has "
-                                 << modelSize << " points)");
+      vtkErrorMacro("Vertex id " << entry.Id << (this->OutsideIds ? " at position " : " on line ")
+                                 << entry.Line << " of " << source
+                                 << " is out of range (the model has " << this->ModelSize << " points)");
       return -1;
     }
-    double p[3];
-    modelPoints->GetPoint(entry.Id, p);
+    const double* p = modelPoints->GetPoint(entry.Id);
     const float X = Normalised(static_cast<float>(p[0]), xmin, xmax);
     const float Y = Normalised(static_cast<float>(p[1]), ymin, ymax);
     const float V = Normalised(static_cast<float>(p[2]), zmin, zmax); // 0 for a flat model
@@ -164,18 +171,78 @@ int vtkDatReader::ReadData()
       continue;
     }
     this->PointArray->InsertNextPoint(X, Y, 0.0);
-    values->InsertNextTuple1(V);
+    this->Values->InsertNextTuple1(V);
   }
   if (skipped > 0)
   {
-    std::cout << "Skipped " << skipped << " repeated outside points" << std::endl;
+    Report() << "Skipped " << skipped << " repeated outside points" << std::endl;
   }
+  return 0;
+}
+
+//------------------------------------------------------------------------------
+// The locator, the ordering at the current radius and the right-hand side.
+int vtkDatReader::PrepareSystem()
+{
+  if (this->BuildTreeAndOrdering() != 0)
+  {
+    return -1;
+  }
+  const int n = static_cast<int>(this->PointArray->GetNumberOfPoints());
+  this->B = static_cast<float*>(malloc(sizeof(float) * static_cast<size_t>(n)));
+  if (this->B == nullptr)
+  {
+    vtkErrorMacro("Not enough memory");
+    return -1;
+  }
+  for (int k = 0; k < n; ++k)
+  {
+    this->B[k] = -this->Values->GetValue(this->List[k]);
+  }
+  return 0;
+}
+
+//------------------------------------------------------------------------------
+int vtkDatReader::ReadData()
+{
+  if (this->ReadConstraints() != 0)
+  {
+    return -1;
+  }
+  return this->PrepareSystem();
+}
+
+//------------------------------------------------------------------------------
+void vtkDatReader::SetModel(vtkPolyData* model)
+{
+  if (this->Model != model)
+  {
+    this->Model = model;
+    this->Modified();
+  }
+}
+
+//------------------------------------------------------------------------------
+void vtkDatReader::SetOutsideIds(vtkIdList* ids)
+{
+  if (this->OutsideIds != ids)
+  {
+    this->OutsideIds = ids;
+    this->Modified();
+  }
+}
+
+//------------------------------------------------------------------------------
+// Builds the locator over the spline points and orders them breadth-first by
+// neighbourhood at the current radius: List, UnList and Max.
+int vtkDatReader::BuildTreeAndOrdering()
+{
   this->PolyData->SetPoints(this->PointArray);
   this->Tree->SetDataSet(this->PolyData);
 
   StartTimer();
   this->Tree->BuildLocator();
-  std::cout << "Tree build time: " << GetElapsedTime() << std::endl;
+  Report() << "Tree build time: " << GetElapsedTime() << std::endl;
 
   const int n = static_cast<int>(this->PointArray->GetNumberOfPoints());
   StartTimer();
@@ -186,18 +253,7 @@ int vtkDatReader::ReadData()
   {
     this->UnList[this->List[k]] = k;
   }
-  std::cout << "Sorting time: " << GetElapsedTime() << std::endl;
+  Report() << "Sorting time: " << GetElapsedTime() << std::endl;
   this->Max = bandwidth;
-
-  this->B = static_cast<float*>(malloc(sizeof(float) * static_cast<size_t>(n)));
-  if (this->B == nullptr)
-  {
-    vtkErrorMacro("Not enough memory");
-    return -1;
-  }
-  for (int k = 0; k < n; ++k)
-  {
-    this->B[k] = -values->GetValue(this->List[k]);
-  }
   return 0;
 }

@@ -1,4 +1,5 @@
 #include "EnvelopeCholesky.h"
+#include "Console.h"
 
 #include <algorithm>
 #include <cmath>
@@ -559,7 +560,7 @@ int envelope_cholesky(int mode, float* rhs)
     case 0:
     case 1:
       factor_envelope(EnvOrder, Xenv, Env, Diag, &Iflag);
-      if (Iflag == 1)
+      if (Iflag == 1 && !ReportsAreQuiet())
       {
         printf("Matrix is not positive  Iflag =%d\n", Iflag);
         fflush(stdout);

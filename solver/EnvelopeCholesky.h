@@ -54,8 +54,9 @@ extern int Iflag;
  * @return Iflag after the work.
  *
  * After a factorisation (modes 0 and 1) with Iflag equal to 1, prints
- * "Matrix is not positive  Iflag =1" on standard output. Mode 0 solves even
- * then, with whatever the arrays hold.
+ * "Matrix is not positive  Iflag =1" on standard output (not while the
+ * reports are quiet, Console.h). Mode 0 solves even then, with whatever the
+ * arrays hold.
  */
 int envelope_cholesky(int mode, float* rhs);
 

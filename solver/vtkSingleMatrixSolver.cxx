@@ -1,6 +1,7 @@
 #include "vtkSingleMatrixSolver.h"
 #include "SplineBasis.h"
 
+#include "Console.h"
 #include "DenseSolve.h"
 #include "EnvelopeCholesky.h"
 #include "Stopwatch.h"
@@ -224,10 +225,10 @@ int vtkSingleMatrixSolver::Solve()
     }
     Xenv[i + 1] = static_cast<int>(nnz + 1);
   }
-  std::cout << "Constructing time: " << (GetMillisecondTicks() - constructionStart) * 0.001
+  Report() << "Constructing time: " << (GetMillisecondTicks() - constructionStart) * 0.001
             << " sec., (" << relocations << " relocations)." << std::endl;
 
-  std::cout << EnvelopeSizeLine(n, nnz) << std::endl;
+  Report() << EnvelopeSizeLine(n, nnz) << std::endl;
 
   // Trim the envelope to its size; if that fails the larger array serves.
   if (nnz == 0)
@@ -313,7 +314,7 @@ int vtkSingleMatrixSolver::Solve()
     }
     this->B[i] = static_cast<float>(this->B[i] - sum);
   }
-  std::cout << "Solving time: " << (GetMillisecondTicks() - solvingStart) * 0.001 << " sec."
+  Report() << "Solving time: " << (GetMillisecondTicks() - solvingStart) * 0.001 << " sec."
             << std::endl;
 
   float tail[4] = { work.FrightPart[0], work.FrightPart[1], work.FrightPart[2],

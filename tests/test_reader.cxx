@@ -1,12 +1,16 @@
 // The constraint point reader: normalised frame, frame points, ordering,
 // right-hand side, error reports and the accessor trace.
 
+#include "Console.h"
 #include "TestSupport.h"
 #include "vtkDatReader.h"
 
 #include <gtest/gtest.h>
 
+#include <vtkIdList.h>
 #include <vtkNew.h>
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
 
 #include <cmath>
 #include <functional>
@@ -345,4 +349,64 @@ TEST_F(ReaderTest, SetRadiusModifiesOnlyOnChange)
   EXPECT_EQ(this->Reader->GetMTime(), before);
   this->Reader->SetRadius(0.75f);
   EXPECT_GT(this->Reader->GetMTime(), before);
+}
+
+// A model and outside ids handed over in memory give exactly what the files
+// give, in two steps as in one, and the model is kept for the later stages.
+TEST_F(ReaderTest, InputsInMemoryAndTheTwoStepRead)
+{
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(this->Read("0\n19\n7\n3\n"), 0);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(this->Reader->GetModel(), nullptr);
+  EXPECT_EQ(this->Reader->GetModel()->GetNumberOfPoints(), 20);
+
+  auto model = vtkSmartPointer<vtkPolyData>::Take(ReadPolyData(this->Model));
+  vtkNew<vtkIdList> ids;
+  for (int id : { 0, 19, 7, 3 })
+  {
+    ids->InsertNextId(id);
+  }
+  vtkNew<vtkDatReader> memory;
+  memory->SetModel(model);
+  memory->SetOutsideIds(ids);
+  memory->SetRadius(0.3f);
+  {
+    QuietReports quiet; // the report lines go nowhere
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(memory->ReadConstraints(), 0);
+    EXPECT_EQ(memory->GetValues()->GetNumberOfTuples(), 16);
+    ASSERT_EQ(memory->PrepareSystem(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  }
+  EXPECT_EQ(memory->GetModel(), model.GetPointer());
+  ASSERT_EQ(memory->GetPointArray()->GetNumberOfPoints(), this->Size());
+  EXPECT_EQ(memory->GetMax(), this->Reader->GetMax());
+  for (int k = 0; k < this->Size(); ++k)
+  {
+    EXPECT_EQ(memory->GetList()[k], this->Reader->GetList()[k]);
+    EXPECT_EQ(memory->GetB()[k], this->Reader->GetB()[k]);
+  }
+
+  // Errors of in-memory inputs name the position and the model's checks apply.
+  OutputCapture capture;
+  ids->InsertNextId(20);
+  vtkNew<vtkDatReader> stray;
+  stray->SetModel(model);
+  stray->SetOutsideIds(ids);
+  EXPECT_EQ(stray->ReadConstraints(), -1);
+  EXPECT_NE(capture.Errors().find("Vertex id 20 at position 5 of the outside ids is out of range "
+                                  "(the model has 20 points)"),
+    std::string::npos)
+    << capture.Errors();
+  capture.Clear();
+  model->GetPoints()->SetPoint(4, 1.0, std::nan(""), 2.0);
+  vtkNew<vtkDatReader> broken;
+  broken->SetModel(model);
+  broken->SetOutsideIds(ids);
+  EXPECT_EQ(broken->ReadConstraints(), -1);
+  EXPECT_NE(capture.Errors().find("vtkDatReader.cxx, line 106\n"), std::string::npos);
+  EXPECT_NE(capture.Errors().find("Point 4 of model (none) has a non-finite coordinate"),
+    std::string::npos)
+    << capture.Errors();
 }

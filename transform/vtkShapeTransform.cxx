@@ -1,4 +1,5 @@
 #include "vtkShapeTransform.h"
+#include "Console.h"
 #include "NeighbourSearch.h"
 #include "NormalisedFrame.h"
 
@@ -337,7 +338,7 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
   }
   this->NeighbourIds->Reset();
 
-  std::cout << "Affected points: " << affected << "." << std::endl;
+  Report() << "Affected points: " << affected << "." << std::endl;
 }
 
 //------------------------------------------------------------------------------
