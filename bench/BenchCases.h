@@ -20,6 +20,8 @@ struct BenchCase
   int Stride = 0;     // > 0: the outside set is every Stride-th vertex id
   int Neighbours = 0; // nominal count of centres within R of a centre
   bool Target4 = false; // the case of the whole-program check
+  double ComputeLimit = 0; // > 0: seconds the compute stages may take together
+  double WholeLimit = 0;   // > 0: seconds the whole program may take (no viewer)
 
   // A case on the user's own files (ModelFile not empty): no grid, the
   // radius as given, the vertex count read from the model's header.

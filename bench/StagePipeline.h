@@ -57,6 +57,7 @@ struct RunOutcome
   std::string Failure;       // its message otherwise
   bool OrderingRepeats = true; // the repeated ordering matched the reader's
   double AssemblySeconds = 0;  // the rebuild of the envelope
+  long long TransformPairs = 0; // inside vertices times the centres within R of each
   std::string Output;        // what the objects printed
 };
 

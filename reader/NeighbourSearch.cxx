@@ -290,56 +290,61 @@ bool NeighbourSearch::FindInNeighbourhood(
     ? static_cast<int>(at - this->Buckets.begin())
     : -1;
 
+  // The list is in the locator's order, so the points of the own bucket
+  // are one run of it: the runs before and after it first, then that run.
   const size_t c = static_cast<size_t>(cy) * this->Cells[0] + cx;
-  const Candidate* candidate = this->Near.data() + this->NearStart[c];
-  const size_t count = this->NearStart[c + 1] - this->NearStart[c];
+  const Candidate* begin = this->Near.data() + this->NearStart[c];
+  const Candidate* end = this->Near.data() + this->NearStart[c + 1];
+  auto byBucket = [](const Candidate& p, int bucket) { return p.Bucket < bucket; };
+  const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
+  const Candidate* ownEnd = ownBegin;
+  while (ownEnd != end && ownEnd->Bucket == own)
+  {
+    ++ownEnd;
+  }
+  const size_t count = static_cast<size_t>(end - begin);
   ids.resize(count);
-  this->Own.resize(count);
-  int* out = ids.data();
-  int* mine = this->Own.data();
   double* outSquared = nullptr;
-  double* mineSquared = nullptr;
   if (WithDistances)
   {
     squared->resize(count);
-    this->OwnSquared.resize(count);
     outSquared = squared->data();
-    mineSquared = this->OwnSquared.data();
   }
-  size_t others = 0;
-  size_t owned = 0;
+  size_t found = 0;
+  found = this->Filter<WithDistances>(x, begin, ownBegin, ids.data(), outSquared, found);
+  found = this->Filter<WithDistances>(x, ownEnd, end, ids.data(), outSquared, found);
+  found = this->Filter<WithDistances>(x, ownBegin, ownEnd, ids.data(), outSquared, found);
+  ids.resize(found);
+  if (WithDistances)
+  {
+    squared->resize(found);
+  }
+  return true;
+}
+
+template <bool WithDistances>
+size_t NeighbourSearch::Filter(const double x[3], const Candidate* begin, const Candidate* end,
+  int* ids, double* squared, size_t found) const
+{
   const double x0 = x[0];
   const double x1 = x[1];
   const double x2 = x[2];
   const double radius2 = this->Radius2;
-  for (size_t s = 0; s < count; ++s)
+  for (const Candidate* p = begin; p != end; ++p)
   {
-    const Candidate& p = candidate[s];
-    const double d0 = x0 - p.X[0];
-    const double d1 = x1 - p.X[1];
-    const double d2 = x2 - p.X[2];
+    const double d0 = x0 - p->X[0];
+    const double d1 = x1 - p->X[1];
+    const double d2 = x2 - p->X[2];
     const double distance2 = d0 * d0 + d1 * d1 + d2 * d2;
-    const bool within = distance2 <= radius2;
-    const bool ownBucketPoint = p.Bucket == own;
-    // Both lists take the id; only the one it belongs to moves on.
-    out[others] = p.Id;
-    mine[owned] = p.Id;
+    // Every candidate is written; only one within the radius is kept.
+    ids[found] = p->Id;
     if (WithDistances)
     {
-      outSquared[others] = distance2;
-      mineSquared[owned] = distance2;
+      squared[found] = distance2;
     }
-    others += within & !ownBucketPoint;
-    owned += within & ownBucketPoint;
+    found += distance2 <= radius2;
   }
-  std::copy(mine, mine + owned, out + others);
-  ids.resize(others + owned);
-  if (WithDistances)
-  {
-    std::copy(mineSquared, mineSquared + owned, outSquared + others);
-    squared->resize(others + owned);
-  }
-  return true;
+  return found;
 }
 
 void NeighbourSearch::FindByScan(const double x[3], std::vector<int>& ids)

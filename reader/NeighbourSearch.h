@@ -100,8 +100,6 @@ private:
   std::vector<std::int64_t> Buckets; // the buckets in use, increasing
 
   std::vector<std::pair<std::int64_t, int>> Found;
-  std::vector<int> Own;    // found points of the query's own bucket
-  std::vector<double> OwnSquared;
   std::vector<int> Result; // the ids handed to a vtkIdList
 
   std::int64_t BucketOf(const double x[3]) const;
@@ -110,6 +108,11 @@ private:
   template <bool WithDistances>
   bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);
   void FindByScan(const double x[3], std::vector<int>& ids);
+  // Appends the candidates begin .. end within the radius of x at ids[found]
+  // (and their squared distances); returns the new count.
+  template <bool WithDistances>
+  size_t Filter(const double x[3], const Candidate* begin, const Candidate* end, int* ids,
+    double* squared, size_t found) const;
 };
 
 #endif
