@@ -46,7 +46,7 @@ int DrawJitterInteger()
 // Vertices whose spline sums run side by side: the additions of one sum wait
 // on each other (each is rounded to float before the next), those of
 // different vertices do not.
-constexpr int SumLanes = 8;
+constexpr int SumLanes = 16;
 typedef double LaneSums __attribute__((vector_size(8 * SumLanes)));
 typedef float LaneFloats __attribute__((vector_size(4 * SumLanes)));
 
