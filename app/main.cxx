@@ -13,8 +13,11 @@
 // prints it on standard error and ends with status 1.
 
 #include "Console.h"
+#include "CostEstimate.h"
 #include "PointIdFile.h"
+#include "RadiusChooser.h"
 #include "ResultFile.h"
+#include "SolveProgress.h"
 #include "Stopwatch.h"
 #include "vtkDatReader.h"
 #include "vtkShapeTransform.h"
@@ -44,6 +47,11 @@ namespace
 {
 const char* const InputEnded = "Input ended before all four inputs were given";
 const char* const ResultName = "reconstucted_shape.vtk";
+// The fourth input that lets the program choose the radius.
+const char* const AutoRadius = "auto";
+// Seconds of estimated factorisation above which the run says how long it
+// will take and shows its progress.
+const double LongFactorisation = 10.0;
 
 // The four inputs of a run. The reader borrows the names, so they live as
 // long as the run.
@@ -53,10 +61,19 @@ struct RunInputs
   std::string Inside;
   std::string Outside;
   float Radius = 0.0f;
+  bool ChooseRadius = false; // the fourth input was "auto"
 };
 
+// The fourth input: the word auto, or a number read as atof reads it (text
+// that is not a number gives 0, which the radius check refuses).
+void SetRadiusInput(RunInputs& inputs, const std::string& text)
+{
+  inputs.ChooseRadius = text == AutoRadius;
+  inputs.Radius = inputs.ChooseRadius ? 0.0f : static_cast<float>(atof(text.c_str()));
+}
+
 // Asks one question of the dialogue and returns the next word typed.
-std::string AskName(const char* question)
+std::string AskWord(const char* question)
 {
   std::cout << question << std::endl;
   std::cout << ">" << std::flush;
@@ -68,22 +85,6 @@ std::string AskName(const char* question)
   return word;
 }
 
-float AskRadius(const char* question)
-{
-  std::cout << question << std::endl;
-  std::cout << ">" << std::flush;
-  float radius = 0.0f;
-  if (!(std::cin >> radius))
-  {
-    if (std::cin.eof())
-    {
-      throw InputEnded;
-    }
-    // Not a number: the radius check after the echo refuses it.
-    radius = 0.0f;
-  }
-  return radius;
-}
 
 RunInputs GetInputs(int argc, char* argv[])
 {
@@ -93,15 +94,15 @@ RunInputs GetInputs(int argc, char* argv[])
     inputs.Model = argv[1];
     inputs.Inside = argv[2];
     inputs.Outside = argv[3];
-    inputs.Radius = static_cast<float>(atof(argv[4]));
+    SetRadiusInput(inputs, argv[4]);
     return inputs;
   }
   std::cout << "Usage: " << (argc > 0 && argv[0] ? argv[0] : "")
             << " <model.vtk> <points_inside.pts> <points_outside.pts> <radius>" << std::endl;
-  inputs.Model = AskName("Enter file name with model");
-  inputs.Inside = AskName("Enter file name with points inside");
-  inputs.Outside = AskName("Enter file name with points outside");
-  inputs.Radius = AskRadius("Enter radius R");
+  inputs.Model = AskWord("Enter file name with model");
+  inputs.Inside = AskWord("Enter file name with points inside");
+  inputs.Outside = AskWord("Enter file name with points outside");
+  SetRadiusInput(inputs, AskWord("Enter radius R"));
   return inputs;
 }
 
@@ -196,15 +197,70 @@ struct RunObjects
   throw message.c_str();
 }
 
-// Reads the model and the outside list: points, locator, ordering and
-// right-hand side of the spline problem.
+// Reads the inside list into run.InsideList; every id must be a vertex of
+// the model.
+void ReadInsideList(RunObjects& run, const RunInputs& inputs)
+{
+  run.InsideList = vtkIdList::New();
+  std::vector<PointIdEntry> inside;
+  if (!ReadPointIdFile(inputs.Inside.c_str(), inside))
+  {
+    throw "Not correct inside file name";
+  }
+  const vtkIdType modelSize = run.Reader->GetModelSize();
+  for (const PointIdEntry& entry : inside)
+  {
+    if (entry.Id < 0 || entry.Id >= modelSize)
+    {
+      ThrowMessage("Vertex id " + std::to_string(entry.Id) + " on line " +
+        std::to_string(entry.Line) + " of " + inputs.Inside + " is out of range (the model has " +
+        std::to_string(modelSize) + " points)");
+    }
+    run.InsideList->InsertNextId(entry.Id);
+  }
+}
+
+// Chooses the radius from the constraint points and the inside vertices
+// (the trial fits print nothing) and reports it. readStart: the tick reading
+// began at; writing the result takes about as long as reading, so a run
+// besides its solve takes about twice the time read so far.
+void ChooseRadiusStage(RunObjects& run, RunInputs& inputs, long long readStart)
+{
+  ReadInsideList(run, inputs);
+  const double runSeconds = 2.0 * 0.001 * static_cast<double>(GetMillisecondTicks() - readStart);
+  const RadiusChoice choice = ChooseRadius(run.Reader->GetModel(), run.Reader->GetPointArray(),
+    run.Reader->GetValues(), run.InsideList, AvailableMemory(), runSeconds);
+  inputs.Radius = static_cast<float>(choice.Radius);
+  std::cout << "Chosen radius: " << inputs.Radius << std::endl;
+}
+
+// Refuses a radius whose system would not fit, before the ordering has
+// enumerated a neighbour pair; warns of a long factorisation.
+void CheckCost(const RunObjects& run, const RunInputs& inputs)
+{
+  vtkPoints* points = run.Reader->GetPointArray();
+  const std::string refusal = CostRefusal(points, inputs.Radius, AvailableMemory());
+  if (!refusal.empty())
+  {
+    ThrowMessage(refusal);
+  }
+  const CostEstimate cost = EstimateCost(points, inputs.Radius);
+  if (cost.FactorSeconds > LongFactorisation)
+  {
+    std::cerr << "The factorisation at radius " << inputs.Radius << " will take about "
+              << std::ceil(cost.FactorSeconds) << " s (estimated)" << std::endl;
+  }
+}
+
+// Reads the model and the outside list, settles the radius and prepares the
+// spline problem: points, locator, ordering and right-hand side.
 void ReadStage(RunObjects& run, RunInputs& inputs)
 {
+  const long long readStart = GetMillisecondTicks();
   run.Reader = vtkDatReader::New();
   run.Reader->ModelName = inputs.Model.data();
   run.Reader->OutsideName = inputs.Outside.data();
-  run.Reader->SetRadius(inputs.Radius);
-  if (run.Reader->ReadData() != 0)
+  if (run.Reader->ReadConstraints() != 0)
   {
     throw "Some error during reading input data...";
   }
@@ -212,6 +268,16 @@ void ReadStage(RunObjects& run, RunInputs& inputs)
   if (run.Reader->GetPointArray()->GetNumberOfPoints() <= 12)
   {
     ThrowMessage("The outside list " + inputs.Outside + " holds no vertex id");
+  }
+  if (inputs.ChooseRadius)
+  {
+    ChooseRadiusStage(run, inputs, readStart);
+  }
+  CheckCost(run, inputs);
+  run.Reader->SetRadius(inputs.Radius);
+  if (run.Reader->PrepareSystem() != 0)
+  {
+    throw "Some error during reading input data...";
   }
 }
 
@@ -224,26 +290,17 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
   run.Solver->SetList(run.Reader->GetList());
   run.Solver->SetMax(run.Reader->GetMax());
   run.Solver->SetB(run.Reader->GetB());
-  run.Solver->Solve();
+  {
+    const SolveProgress progress(
+      EstimateCost(run.Reader->GetPointArray(), inputs.Radius).FactorSeconds, LongFactorisation);
+    run.Solver->Solve();
+  }
   run.SplineCoeff = run.Solver->GetSplineCoeff();
 
-  run.InsideList = vtkIdList::New();
-  std::vector<PointIdEntry> inside;
-  if (!ReadPointIdFile(inputs.Inside.c_str(), inside))
+  // Without auto the inside list is read only now, after the solve.
+  if (run.InsideList == nullptr)
   {
-    throw "Not correct inside file name";
-  }
-  // An id the model does not have stops the run, as in the outside list.
-  const vtkIdType modelSize = run.Reader->GetModelSize();
-  for (const PointIdEntry& entry : inside)
-  {
-    if (entry.Id < 0 || entry.Id >= modelSize)
-    {
-      ThrowMessage("Vertex id " + std::to_string(entry.Id) + " on line " +
-        std::to_string(entry.Line) + " of " + inputs.Inside + " is out of range (the model has " +
-        std::to_string(modelSize) + " points)");
-    }
-    run.InsideList->InsertNextId(entry.Id);
+    ReadInsideList(run, inputs);
   }
 
   run.Transform = vtkShapeTransform::New();
@@ -318,8 +375,15 @@ void Run(int argc, char* argv[])
   std::cout << "Source model: " << inputs.Model << std::endl;
   std::cout << "Points inside: " << inputs.Inside << std::endl;
   std::cout << "Points outside: " << inputs.Outside << std::endl;
-  std::cout << "Radius: " << inputs.Radius << std::endl;
-  if (!(std::isfinite(inputs.Radius) && inputs.Radius > 0.0f))
+  if (inputs.ChooseRadius)
+  {
+    std::cout << "Radius: " << AutoRadius << std::endl;
+  }
+  else
+  {
+    std::cout << "Radius: " << inputs.Radius << std::endl;
+  }
+  if (!inputs.ChooseRadius && !(std::isfinite(inputs.Radius) && inputs.Radius > 0.0f))
   {
     throw "Radius must be a positive number";
   }

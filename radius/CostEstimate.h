@@ -1,0 +1,59 @@
+#ifndef CostEstimate_h
+#define CostEstimate_h
+
+#include <string>
+
+class vtkPoints;
+
+/**
+ * What the spline system of a point set costs at a support radius, known
+ * before the ordering enumerates a single neighbour pair.
+ *
+ * The points are counted into a grid of square cells half a radius wide (x
+ * and y only: the constraint points lie in one plane). The cells are numbered
+ * breadth-first over the cells within reach of each other, as the ordering
+ * numbers the points, starting where the ordering starts (the cell of point
+ * 0, then of the lowest point not yet reached). A point's envelope row then
+ * reaches back to the first point of the earliest numbered cell within reach.
+ * The work is linear in the number of points and takes milliseconds.
+ */
+struct CostEstimate
+{
+  double Points = 0.0;           ///< equations n (spline points, frame points included)
+  double MeanNeighbours = 0.0;   ///< mean number of other points within the radius of a point
+  double EnvelopeEntries = 0.0;  ///< entries of the strict lower envelope
+  double Bytes = 0.0;            ///< memory of the solve: envelope, diagonal and work arrays
+  double FactorOperations = 0.0; ///< multiply-adds of the envelope factorisation
+  double FactorSeconds = 0.0;    ///< FactorOperations at this machine's usual rate
+};
+
+/// Estimates the cost of the spline system over points at radius (> 0).
+CostEstimate EstimateCost(vtkPoints* points, double radius);
+
+/// Envelope entries the 32-bit row starts of the solver can address.
+constexpr double MaxEnvelopeEntries = 2147483646.0;
+
+/**
+ * Bytes the solve may take: 80% of the physical memory, or of the address
+ * space or data limit of the process when one of them is lower.
+ */
+double AvailableMemory();
+
+/**
+ * The cost guard. Returns an empty text when the system at radius fits in
+ * memory bytes and within MaxEnvelopeEntries; otherwise the message that
+ * refuses the radius, naming it, the estimated memory and the largest radius
+ * that would fit.
+ */
+std::string CostRefusal(vtkPoints* points, double radius, double memory);
+
+/**
+ * The largest radius, not above upTo, whose system fits in memory bytes and
+ * within MaxEnvelopeEntries, to about 1%; 0 when none does.
+ */
+double LargestAffordableRadius(vtkPoints* points, double upTo, double memory);
+
+/// A byte count as "12.3 GiB", "45.6 MiB" or "789 KiB".
+std::string FormatBytes(double bytes);
+
+#endif

@@ -1,0 +1,428 @@
+#!/usr/bin/python3
+"""Repair quality of surface_repair against true heights, over a scan of R and with auto.
+
+    quality.py <surface_repair> <sample dir> <sample_data dir> [--cases NAME,...] [--work DIR]
+
+Cuts holes of several shapes and sizes into real elevation models whose heights are known (the
+bundled sample, and the Jacksboro fault DEM and the topography/bathymetry grid of Debian's
+python-matplotlib-data), damages the heights inside, runs surface_repair on each case over a scan
+of R and with `auto`, and prints one table row per case: the reach, the best scanned R and its
+RMSE, the R auto chose and its RMSE, their ratio, the RMSE of the damaged input, and the time of
+the auto run against a run at the chosen R.
+
+Only the Python standard library is used (the .npz files are read by hand).
+"""
+
+import argparse
+import ast
+import math
+import os
+import random
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+# Multiples of the reach that the scan tries (the best R lies between 1 and 10 reaches).
+SCAN = [1.05, 1.2, 1.4, 1.7, 2.0, 2.4, 2.9, 3.5, 4.2, 5.0, 6.0, 7.2, 8.6, 10.0]
+
+
+# --- elevation models ---------------------------------------------------------------------------
+
+def read_npy(data):
+    """A little-endian, C-ordered numeric .npy array as (shape, flat list)."""
+    if data[:6] != b"\x93NUMPY":
+        raise ValueError("not a .npy array")
+    major = data[6]
+    if major == 1:
+        header_len = struct.unpack("<H", data[8:10])[0]
+        offset = 10
+    else:
+        header_len = struct.unpack("<I", data[8:12])[0]
+        offset = 12
+    header = ast.literal_eval(data[offset:offset + header_len].decode("latin1"))
+    if header["fortran_order"]:
+        raise ValueError("Fortran-ordered arrays are not read")
+    codes = {"<f4": "f", "<f8": "d", "<i2": "h", "<i4": "i", "<i8": "q"}
+    code = codes[header["descr"]]
+    shape = header["shape"]
+    count = 1
+    for s in shape:
+        count *= s
+    start = offset + header_len
+    values = struct.unpack("<%d%s" % (count, code), data[start:start + count * struct.calcsize(code)])
+    return shape, list(values)
+
+
+def read_npz(path):
+    with zipfile.ZipFile(path) as archive:
+        return {name[:-4]: read_npy(archive.read(name)) for name in archive.namelist()}
+
+
+class Terrain:
+    """A regular grid of heights: z[j][i] at (x0 + i dx, y0 + j dy)."""
+
+    def __init__(self, name, z, dx, dy):
+        self.name = name
+        self.z = z
+        self.ny = len(z)
+        self.nx = len(z[0])
+        self.dx = dx
+        self.dy = dy
+
+    def crop(self, name, row0, col0, rows, cols):
+        z = [r[col0:col0 + cols] for r in self.z[row0:row0 + rows]]
+        return Terrain(name, z, self.dx, self.dy)
+
+
+def jacksboro(sample_data):
+    arrays = read_npz(os.path.join(sample_data, "jacksboro_fault_dem.npz"))
+    shape, flat = arrays["elevation"]
+    rows, cols = shape
+    z = [[float(v) for v in flat[r * cols:(r + 1) * cols]] for r in range(rows)]
+    # 3 arc seconds: about 75 m east-west and 93 m north-south at this latitude.
+    return Terrain("jacksboro", z, 75.0, 93.0)
+
+
+def topobathy(sample_data):
+    arrays = read_npz(os.path.join(sample_data, "topobathy.npz"))
+    shape, flat = arrays["topo"]
+    rows, cols = shape
+    z = [[float(v) for v in flat[r * cols:(r + 1) * cols]] for r in range(rows)]
+    lon = arrays["longitude"][1]
+    lat = arrays["latitude"][1]
+    dx = abs(lon[1] - lon[0]) * 111320.0 * math.cos(math.radians(lat[len(lat) // 2]))
+    dy = abs(lat[1] - lat[0]) * 110540.0
+    return Terrain("topobathy", z, dx, dy)
+
+
+# --- holes --------------------------------------------------------------------------------------
+
+def disc(cx, cy, r):
+    return lambda i, j: (i - cx) ** 2 + (j - cy) ** 2 <= r * r
+
+
+def blob(nx, ny, seed):
+    rnd = random.Random(seed)
+    cx, cy = nx / 2.0, ny / 2.0
+    lobes = [(cx + rnd.uniform(-8, 8), cy + rnd.uniform(-8, 8), rnd.uniform(5, 10)) for _ in range(4)]
+    return lambda i, j: any((i - x) ** 2 + (j - y) ** 2 <= r * r for x, y, r in lobes)
+
+
+def distance_to(hole_cells, nx, ny):
+    """Grid distance (in cells) from every vertex to the nearest hole vertex (two-pass chamfer)."""
+    big = 1e9
+    d = [[0.0 if (i, j) in hole_cells else big for i in range(nx)] for j in range(ny)]
+    a, b = 1.0, math.sqrt(2.0)
+    for j in range(ny):
+        for i in range(nx):
+            v = d[j][i]
+            if i > 0: v = min(v, d[j][i - 1] + a)
+            if j > 0:
+                v = min(v, d[j - 1][i] + a)
+                if i > 0: v = min(v, d[j - 1][i - 1] + b)
+                if i + 1 < nx: v = min(v, d[j - 1][i + 1] + b)
+            d[j][i] = v
+    for j in range(ny - 1, -1, -1):
+        for i in range(nx - 1, -1, -1):
+            v = d[j][i]
+            if i + 1 < nx: v = min(v, d[j][i + 1] + a)
+            if j + 1 < ny:
+                v = min(v, d[j + 1][i] + a)
+                if i + 1 < nx: v = min(v, d[j + 1][i + 1] + b)
+                if i > 0: v = min(v, d[j + 1][i - 1] + b)
+            d[j][i] = v
+    return d
+
+
+def hole_case(terrain, shape, seed=1):
+    """Inside and outside vertex ids of a hole shape cut into terrain."""
+    nx, ny = terrain.nx, terrain.ny
+    cx, cy = nx / 2.0, ny / 2.0
+    ring = 6
+    spread = None
+    if shape == "small disc":
+        inside = disc(cx, cy, 5)
+    elif shape == "large disc":
+        inside = disc(cx, cy, 16)
+    elif shape == "blob":
+        inside = blob(nx, ny, seed)
+    elif shape == "corner":
+        inside = disc(0, 0, 13)
+    elif shape == "narrow ring":
+        inside, ring = disc(cx, cy, 10), 2
+    elif shape == "wide ring":
+        inside, ring = disc(cx, cy, 10), 14
+    elif shape == "spread":
+        inside, spread = disc(cx, cy, 9), 0.15
+    else:
+        raise ValueError(shape)
+    hole = {(i, j) for j in range(ny) for i in range(nx) if inside(i, j)}
+    d = distance_to(hole, nx, ny)
+    rnd = random.Random(seed)
+    ins, outs = [], []
+    for j in range(ny):
+        for i in range(nx):
+            vid = j * nx + i
+            if (i, j) in hole:
+                ins.append(vid)
+            elif spread is not None:
+                if rnd.random() < spread:
+                    outs.append(vid)
+            elif d[j][i] <= ring + 1e-9:
+                outs.append(vid)
+    return ins, outs
+
+
+def damaged(terrain, inside, seed=2):
+    """Heights with the inside vertices damaged by noise and spikes."""
+    rnd = random.Random(seed)
+    flat = [v for row in terrain.z for v in row]
+    span = max(flat) - min(flat)
+    out = list(flat)
+    for vid in inside:
+        out[vid] += rnd.gauss(0.0, 0.05 * span) + (0.3 * span if rnd.random() < 0.1 else 0.0)
+    return out
+
+
+# --- files --------------------------------------------------------------------------------------
+
+def write_model(path, terrain, heights, title):
+    nx, ny = terrain.nx, terrain.ny
+    with open(path, "w") as f:
+        f.write("# vtk DataFile Version 3.0\n%s\nASCII\nDATASET POLYDATA\n" % title)
+        f.write("POINTS %d float\n" % (nx * ny))
+        for j in range(ny):
+            for i in range(nx):
+                f.write("%g %g %.9g\n" % (i * terrain.dx, j * terrain.dy, heights[j * nx + i]))
+        cells = 2 * (nx - 1) * (ny - 1)
+        f.write("POLYGONS %d %d\n" % (cells, 4 * cells))
+        for j in range(ny - 1):
+            for i in range(nx - 1):
+                a = j * nx + i
+                f.write("3 %d %d %d\n3 %d %d %d\n" % (a, a + 1, a + nx + 1, a, a + nx + 1, a + nx))
+
+
+def write_ids(path, ids):
+    with open(path, "w") as f:
+        f.write("".join("%d\n" % v for v in ids))
+
+
+def read_model_z(path):
+    """z of every point of a VTK legacy polydata file, ASCII or binary."""
+    with open(path, "rb") as f:
+        data = f.read()
+    lines = data.split(b"\n", 4)
+    binary = lines[2].strip().upper() == b"BINARY"
+    m = re.search(rb"POINTS\s+(\d+)\s+(\w+)\s*\n", data)
+    n, kind = int(m.group(1)), m.group(2).decode()
+    start = m.end()
+    if binary:
+        code = {"float": "f", "double": "d"}[kind]
+        size = struct.calcsize(code)
+        values = struct.unpack(">%d%s" % (3 * n, code), data[start:start + 3 * n * size])
+    else:
+        values = []
+        for token in re.finditer(rb"\S+", data[start:]):
+            values.append(float(token.group()))
+            if len(values) == 3 * n:
+                break
+    return [values[3 * k + 2] for k in range(n)]
+
+
+# --- runs ---------------------------------------------------------------------------------------
+
+class Case:
+    def __init__(self, name, model, inside, outside, truth, input_z, nx, ny, held_out):
+        self.name = name
+        self.model = model
+        self.inside_ids = inside    # inside vertex ids
+        self.outside_ids = outside  # outside vertex ids
+        self.truth = truth          # true height of each inside vertex, in list order
+        self.input_z = input_z      # damaged height of each inside vertex
+        self.nx, self.ny = nx, ny
+        self.held_out = held_out
+
+
+def rmse(a, b):
+    return math.sqrt(sum((x - y) ** 2 for x, y in zip(a, b)) / max(1, len(a)))
+
+
+def id_files(case, workdir):
+    stem = os.path.join(workdir, re.sub(r"[^a-z0-9]+", "_", case.name.lower()))
+    return stem + ".inside.pts", stem + ".outside.pts"
+
+
+def run_repair(exe, case, radius, workdir):
+    """(RMSE, chosen radius or None, wall seconds, error lines) of one run."""
+    inside_file, outside_file = id_files(case, workdir)
+    result = os.path.join(workdir, "reconstucted_shape.vtk")
+    if os.path.exists(result):
+        os.remove(result)
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    start = time.monotonic()
+    proc = subprocess.run([exe, case.model, inside_file, outside_file, str(radius)], cwd=workdir,
+                          env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    seconds = time.monotonic() - start
+    if proc.returncode != 0:
+        return None, None, seconds, proc.stderr.strip().splitlines()[-1:]
+    chosen = None
+    m = re.search(r"^Chosen radius: (\S+)$", proc.stdout, re.M)
+    if m:
+        chosen = float(m.group(1))
+    z = read_model_z(result)
+    return rmse([z[v] for v in case.inside_ids], case.truth), chosen, seconds, None
+
+
+def reach_of(case):
+    """Largest normalised distance from an inside vertex to its nearest outside vertex."""
+    nx, ny = case.nx, case.ny
+    sx, sy = 1.0 / (nx - 1), 1.0 / (ny - 1)
+    outs = [((v % nx) * sx, (v // nx) * sy) for v in case.outside_ids]
+    cell = max(sx, sy) * 4
+    grid = {}
+    for p in outs:
+        grid.setdefault((int(p[0] / cell), int(p[1] / cell)), []).append(p)
+    reach = 0.0
+    for v in case.inside_ids:
+        q = ((v % nx) * sx, (v // nx) * sy)
+        ci, cj = int(q[0] / cell), int(q[1] / cell)
+        best = float("inf")
+        ring = 0
+        while ring * cell < best + cell and ring < 400:
+            for i in range(ci - ring, ci + ring + 1):
+                for j in range(cj - ring, cj + ring + 1):
+                    if max(abs(i - ci), abs(j - cj)) != ring:
+                        continue
+                    for p in grid.get((i, j), ()):
+                        best = min(best, math.hypot(p[0] - q[0], p[1] - q[1]))
+            ring += 1
+        reach = max(reach, best)
+    return reach
+
+
+def make_cases(sample_dir, sample_data, root):
+    cases = []
+
+    # The bundled sample: its own damage, holes and truth.
+    truth = {}
+    with open(os.path.join(sample_dir, "truth.txt")) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) == 2:
+                truth[int(parts[0])] = float(parts[1])
+    ins = [int(l) for l in open(os.path.join(sample_dir, "inside.pts")) if l.strip()]
+    outs = [int(l) for l in open(os.path.join(sample_dir, "outside.pts")) if l.strip()]
+    model = os.path.join(sample_dir, "model.vtk")
+    z = read_model_z(model)
+    cases.append(Case("sample", model, ins, outs, [truth[v] for v in ins], [z[v] for v in ins],
+                      100, 100, False))
+
+    shapes = ["small disc", "large disc", "blob", "corner", "narrow ring", "wide ring", "spread"]
+    jb = jacksboro(sample_data)
+    terrains = [
+        # Tuning: two crops apart from the sample's (rows 200-299, columns 250-349).
+        (jb.crop("jacksboro NW", 10, 10, 90, 110), False),
+        (jb.crop("jacksboro SW", 230, 60, 100, 100), False),
+        # Held out: a third part of the same DEM, and a different kind of terrain.
+        (jb.crop("jacksboro E", 80, 280, 100, 120), True),
+        (topobathy(sample_data), True),
+    ]
+    for terrain, held_out in terrains:
+        for k, shape in enumerate(shapes):
+            ins, outs = hole_case(terrain, shape, seed=k + 1)
+            heights = damaged(terrain, ins, seed=k + 11)
+            name = "%s, %s" % (terrain.name, shape)
+            path = os.path.join(root, re.sub(r"[^a-z0-9]+", "_", name.lower()) + ".vtk")
+            write_model(path, terrain, heights, "%s (damaged)" % name)
+            flat = [v for row in terrain.z for v in row]
+            cases.append(Case(name, path, ins, outs, [flat[v] for v in ins],
+                              [heights[v] for v in ins], terrain.nx, terrain.ny, held_out))
+    return cases
+
+
+def evaluate(exe, case, workdir, scan):
+    inside_file, outside_file = id_files(case, workdir)
+    write_ids(inside_file, case.inside_ids)
+    write_ids(outside_file, case.outside_ids)
+    reach = reach_of(case)
+    scanned = []
+    for k in scan:
+        r = reach * k
+        e, _, _, err = run_repair(exe, case, "%.6g" % r, workdir)
+        if e is not None:
+            scanned.append((r, e))
+    best_r, best_e = min(scanned, key=lambda t: t[1])
+    e_auto, chosen, t_auto, err = run_repair(exe, case, "auto", workdir)
+    if e_auto is None:
+        return dict(case=case, reach=reach, best_r=best_r, best_e=best_e, error=err)
+    times = [run_repair(exe, case, "%.6g" % chosen, workdir)[2] for _ in range(3)]
+    times.sort()
+    t_auto_runs = sorted([t_auto] + [run_repair(exe, case, "auto", workdir)[2] for _ in range(2)])
+    return dict(case=case, reach=reach, best_r=best_r, best_e=best_e, auto_r=chosen, auto_e=e_auto,
+                input_e=rmse(case.input_z, case.truth), t_fixed=times[1], t_auto=t_auto_runs[1],
+                scanned=scanned)
+
+
+def print_table(title, rows):
+    print()
+    print(title)
+    print("| case | reach | best R | RMSE at best | auto R | RMSE at auto | ratio | damaged RMSE | choice cost |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    ratios = []
+    for r in rows:
+        c = r["case"]
+        if "error" in r:
+            print("| %s | %.4f | %.4f | %.4g | failed: %s | | | | |" % (c.name, r["reach"], r["best_r"],
+                                                                       r["best_e"], r["error"]))
+            continue
+        ratio = r["auto_e"] / r["best_e"]
+        ratios.append(ratio)
+        cost = max(0.0, r["t_auto"] - r["t_fixed"]) / r["t_fixed"]
+        print("| %s | %.4f | %.4f (%.1f reach) | %.4g | %.4f (%.1f reach) | %.4g | %.3f | %.4g | %.2fx |" % (
+            c.name, r["reach"], r["best_r"], r["best_r"] / r["reach"], r["best_e"], r["auto_r"],
+            r["auto_r"] / r["reach"], r["auto_e"], ratio, r["input_e"], cost))
+    if ratios:
+        geo = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
+        print("geometric mean of the ratio: %.3f, worst: %.3f (%d cases)" % (geo, max(ratios), len(ratios)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("exe")
+    parser.add_argument("sample_dir")
+    parser.add_argument("sample_data")
+    parser.add_argument("--cases", default="", help="comma-separated substrings of case names")
+    parser.add_argument("--work", default="", help="directory for the generated files")
+    parser.add_argument("--scan", action="store_true", help="print the whole scan of each case")
+    args = parser.parse_args()
+
+    root = args.work or tempfile.mkdtemp(prefix="surface_repair_quality.")
+    os.makedirs(root, exist_ok=True)
+    cases = make_cases(os.path.abspath(args.sample_dir), os.path.abspath(args.sample_data), root)
+    if args.cases:
+        wanted = [w.strip() for w in args.cases.split(",")]
+        cases = [c for c in cases if any(w in c.name for w in wanted)]
+    workdir = os.path.join(root, "run")
+    os.makedirs(workdir, exist_ok=True)
+    tuned, held = [], []
+    for case in cases:
+        r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN)
+        (held if case.held_out else tuned).append(r)
+        if "error" in r:
+            print("%s: auto failed: %s" % (case.name, r["error"]), file=sys.stderr)
+        else:
+            print("%s: best %.4g at R %.4g, auto %.4g at R %.4g" % (
+                case.name, r["best_e"], r["best_r"], r["auto_e"], r["auto_r"]), file=sys.stderr)
+        if args.scan:
+            print("  " + "  ".join("%.4g:%.4g" % t for t in r["scanned"]), file=sys.stderr)
+    print_table("Tuning cases", tuned)
+    print_table("Held-out cases", held)
+
+
+if __name__ == "__main__":
+    main()
