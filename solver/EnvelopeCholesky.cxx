@@ -51,10 +51,11 @@ inline double envelope_dot(const float* a, const float* b, int len)
 // Vector kernels of the factorisation. Four double lanes are four
 // independent partial sums; GCC's generic vectors keep the same lanes (and
 // so the same results) whatever instructions carry them. Each kernel is
-// compiled twice, for AVX2 with FMA and for the baseline x86-64, and the
-// loader picks the one the processor runs. A fused multiply-add rounds like
-// a multiply followed by an add here, since the product of a float and a
-// double that holds a float is exact.
+// compiled three times, for AVX-512 (whose 32 vector registers hold the
+// 18 partial sums of a tile and its operands), for AVX2 with FMA and for the
+// baseline x86-64, and the loader picks the one the processor runs. A fused
+// multiply-add rounds like a multiply followed by an add here, since the
+// product of a float and a double that holds a float is exact.
 typedef double Lanes __attribute__((vector_size(32)));
 
 inline __attribute__((always_inline)) Lanes LoadLanes(const float* p)
