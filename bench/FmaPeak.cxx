@@ -1,11 +1,12 @@
 #include "FmaPeak.h"
+#include "ThreadClock.h"
 
 #include <algorithm>
 #include <chrono>
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
+using Clock = ThreadClock;
 
 typedef double Lanes2 __attribute__((vector_size(16)));
 typedef double Lanes4 __attribute__((vector_size(32)));

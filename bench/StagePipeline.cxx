@@ -1,4 +1,5 @@
 #include "StagePipeline.h"
+#include "ThreadClock.h"
 
 #include "EnvelopeCholesky.h"
 #include "GetWellOderredList.h"
@@ -34,7 +35,7 @@
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
+using Clock = ThreadClock;
 
 double Since(Clock::time_point start)
 {

@@ -5,7 +5,7 @@
 //
 //   surface_repair_bench [--full] [--reps K] [--workdir DIR] [--keep]
 //                        [--no-peers] [--no-program] [--verbose]
-//                        [--only NAME] [--case MODEL INSIDE OUTSIDE R]
+//                        [--only NAME] [--case MODEL INSIDE OUTSIDE R] [--wall]
 //
 // Single thread throughout: the process restarts itself with
 // OPENBLAS_NUM_THREADS=1 and OMP_NUM_THREADS=1 when they are not set, since
@@ -17,6 +17,7 @@
 #include "PeerSolvers.h"
 #include "Report.h"
 #include "StagePipeline.h"
+#include "ThreadClock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +28,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -84,7 +86,7 @@ void Usage()
 {
   std::cerr << "usage: surface_repair_bench [--full] [--reps K] [--workdir DIR] [--keep]\n"
                "                            [--no-peers] [--no-program] [--verbose]\n"
-               "                            [--only NAME] [--case MODEL INSIDE OUTSIDE R]\n"
+               "                            [--only NAME] [--case MODEL INSIDE OUTSIDE R] [--wall]\n"
                "  --full        all sizes: models up to 10^6 vertices, rings up to 20,000\n"
                "                points, every 25th vertex up to n = 40,000 (minutes)\n"
                "  --reps K      repeat fast cases up to K times, keep the best (default 3)\n"
@@ -94,6 +96,8 @@ void Usage()
                "  --no-program  skip the whole-program run of surface_repair\n"
                "  --verbose     echo what the stages print\n"
                "  --only NAME   only the generated cases whose name starts with NAME\n"
+               "  --wall        stage times in wall time instead of the thread's processor\n"
+               "                time\n"
                "  --case MODEL INSIDE OUTSIDE R\n"
                "                your own model, lists and radius instead of the generated\n"
                "                cases: stage and peer tables, and the whole program\n";
@@ -132,6 +136,10 @@ Options ParseOptions(int argc, char* argv[])
     else if (arg == "--verbose")
     {
       options.Verbose = true;
+    }
+    else if (arg == "--wall")
+    {
+      ThreadClock::Wall = true;
     }
     else if (arg == "--only" && k + 1 < argc)
     {
@@ -516,8 +524,10 @@ std::vector<std::string> PrintGrowth(const std::vector<CaseResult>& results, boo
 }
 
 // Runs the built surface_repair without a display, in dir; wall seconds, or a
-// negative value when it does not end with status 0.
-double RunProgram(const CaseFiles& files, float radius, const std::string& dir, std::string& output)
+// negative value when it does not end with status 0. cpu receives the
+// program's processor time (user and system).
+double RunProgram(const CaseFiles& files, float radius, const std::string& dir, std::string& output,
+  double* cpu)
 {
   const std::string log = dir + "/program.txt";
   char radiusText[32];
@@ -544,10 +554,13 @@ double RunProgram(const CaseFiles& files, float radius, const std::string& dir, 
     _exit(127);
   }
   int status = -1;
-  if (child < 0 || waitpid(child, &status, 0) != child)
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child)
   {
     return -1.0;
   }
+  *cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+    1e-6 * (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   FILE* in = fopen(log.c_str(), "r");
   output.clear();
@@ -723,15 +736,19 @@ void PrintTargets(const std::vector<CaseResult>& results, const std::vector<std:
     std::filesystem::create_directories(runDir);
     std::string output;
     std::vector<double> walls;
+    std::vector<double> cpus;
     for (int k = 0; k < 5; ++k)
     {
-      const double wall = RunProgram(r.Files, static_cast<float>(r.Case.Radius()), runDir, output);
+      double cpu = 0;
+      const double wall =
+        RunProgram(r.Files, static_cast<float>(r.Case.Radius()), runDir, output, &cpu);
       if (wall < 0)
       {
         walls.clear();
         break;
       }
       walls.push_back(wall);
+      cpus.push_back(cpu);
     }
     if (walls.empty())
     {
@@ -744,7 +761,8 @@ void PrintTargets(const std::vector<CaseResult>& results, const std::vector<std:
       std::cout << " " << Millis(w);
     }
     const double median = Median(walls);
-    std::cout << " ms): median " << Millis(median) << " ms";
+    std::cout << " ms): median " << Millis(median) << " ms, processor time median "
+              << Millis(Median(cpus)) << " ms";
     if (r.Case.WholeLimit > 0)
     {
       std::cout << " (limit " << Millis(r.Case.WholeLimit) << "): " << verdict(median <= r.Case.WholeLimit);
@@ -787,6 +805,9 @@ int main(int argc, char* argv[])
             << DescribeBlas() << "\n"
             << "threads: OPENBLAS_NUM_THREADS=" << getenv("OPENBLAS_NUM_THREADS")
             << " OMP_NUM_THREADS=" << getenv("OMP_NUM_THREADS") << std::endl;
+  std::cout << "stage times: "
+            << (ThreadClock::Wall ? "wall time" : "processor time of the benchmark's thread")
+            << "; whole-program runs: wall time" << std::endl;
   const FmaPeak peak = MeasureFmaPeak(1.5);
   std::cout << "FMA peak of one core (" << peak.Unit << "): " << Fixed(peak.GigaFlops, 1)
             << " GFLOP/s" << std::endl;
