@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds surface_repair into build/ if needed and runs it.
+# Builds surface_repair and surface_holes into build/ if needed and runs
+# surface_repair (surface_holes is then build/holes/surface_holes).
 #
 #   ./run.sh                      repairs the bundled sample (R = 0.12)
 #   ./run.sh MODEL INSIDE OUTSIDE R
@@ -12,7 +13,7 @@ source "$here/scripts/deps.sh"
 ensure_packages "${BUILD_PACKAGES[@]}"
 
 cmake -S "$here" -B "$here/build" >/dev/null
-cmake --build "$here/build" --target surface_repair -j "$(nproc)" >/dev/null
+cmake --build "$here/build" --target surface_repair surface_holes -j "$(nproc)" >/dev/null
 
 if [ $# -eq 4 ]; then
   exec "$here/build/app/surface_repair" "$@"

@@ -1,12 +1,19 @@
 #include "ResultFile.h"
 
+#include <vtkAOSDataArrayTemplate.h>
+#include <vtkCellData.h>
 #include <vtkDataArray.h>
+#include <vtkFieldData.h>
 #include <vtkNew.h>
+#include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataWriter.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -36,32 +43,54 @@ bool WriteAll(int fd, const char* text, size_t size)
   }
   return true;
 }
-} // namespace
-
-bool AsciiKeepsCoordinates(vtkPolyData* data)
+// VTK's legacy writer prints floats as "%g" and doubles as "%.11g" in ASCII
+// (six and eleven significant digits), and its reader takes the text back
+// with the C++ stream operators, which round correctly but fail on "nan" and
+// "inf". std::to_chars and std::from_chars give the same digits and values,
+// twice as fast as the C formatted print and scan.
+template <typename T>
+bool ExactInAscii(T value, int digits)
 {
-  vtkPoints* points = data->GetPoints();
-  if (points == nullptr)
+  if (!std::isfinite(value))
   {
-    return true;
+    return false;
   }
-  vtkDataArray* values = points->GetData();
-  const bool single = points->GetDataType() == VTK_FLOAT;
-  // The formats VTK's legacy writer uses for the two precisions.
-  const char* format = single ? "%g" : "%.11g";
-  const vtkIdType count = values->GetNumberOfValues();
+  char text[48];
+  const std::to_chars_result end =
+    std::to_chars(text, text + sizeof(text), value, std::chars_format::general, digits);
+  T back = 0;
+  std::from_chars(text, end.ptr, back, std::chars_format::general);
+  return back == value;
+}
+
+bool ExactInAscii(float value)
+{
+  return ExactInAscii(value, 6);
+}
+
+bool ExactInAscii(double value)
+{
+  return ExactInAscii(value, 11);
+}
+
+template <typename T>
+bool AsciiKeepsValues(vtkDataArray* array)
+{
+  const vtkIdType count = array->GetNumberOfValues();
+  const int components = std::max(array->GetNumberOfComponents(), 1);
+  auto* typed = vtkAOSDataArrayTemplate<T>::FastDownCast(array);
   auto exact = [&](vtkIdType k) {
-    char text[64];
-    const double value = values->GetComponent(k / 3, static_cast<int>(k % 3));
-    snprintf(text, sizeof(text), format, value);
-    return single ? strtof(text, nullptr) == static_cast<float>(value)
-                  : strtod(text, nullptr) == value;
+    const T value = typed ? typed->GetValue(k)
+                          : static_cast<T>(array->GetComponent(k / components,
+                              static_cast<int>(k % components)));
+    return ExactInAscii(value);
   };
   // A model that came from an ASCII file is exact but for the moved heights,
-  // which lie together somewhere in the file: a sparse pass over the whole
-  // array finds one of them long before a pass from the start would.
-  const vtkIdType stride = 3 * 97;
-  for (vtkIdType k = 2; k < count; k += stride)
+  // which lie together somewhere in the file: a sparse pass over the last
+  // component (z of the points) finds one of them long before a pass from
+  // the start would.
+  const vtkIdType stride = components * 97;
+  for (vtkIdType k = components - 1; k < count; k += stride)
   {
     if (!exact(k))
     {
@@ -77,6 +106,47 @@ bool AsciiKeepsCoordinates(vtkPolyData* data)
   }
   return true;
 }
+} // namespace
+
+bool AsciiKeepsArray(vtkDataArray* array)
+{
+  if (array == nullptr)
+  {
+    return true;
+  }
+  // Integers of every width, bits and text come back from ASCII exactly;
+  // only the two floating-point types are rounded.
+  switch (array->GetDataType())
+  {
+    case VTK_FLOAT:
+      return AsciiKeepsValues<float>(array);
+    case VTK_DOUBLE:
+      return AsciiKeepsValues<double>(array);
+    default:
+      return true;
+  }
+}
+
+bool AsciiKeepsEveryValue(vtkPolyData* data)
+{
+  if (data->GetPoints() != nullptr && !AsciiKeepsArray(data->GetPoints()->GetData()))
+  {
+    return false;
+  }
+  for (vtkFieldData* arrays :
+    { static_cast<vtkFieldData*>(data->GetPointData()),
+      static_cast<vtkFieldData*>(data->GetCellData()), data->GetFieldData() })
+  {
+    for (int k = 0; arrays != nullptr && k < arrays->GetNumberOfArrays(); ++k)
+    {
+      if (!AsciiKeepsArray(arrays->GetArray(k)))
+      {
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 bool WriteResultFile(vtkPolyData* data, const char* path)
 {
@@ -85,7 +155,7 @@ bool WriteResultFile(vtkPolyData* data, const char* path)
   vtkNew<vtkPolyDataWriter> writer;
   writer->SetInputData(data);
   writer->SetFileVersion(vtkDataWriter::VTK_LEGACY_READER_VERSION_4_2);
-  if (!AsciiKeepsCoordinates(data))
+  if (!AsciiKeepsEveryValue(data))
   {
     writer->SetFileTypeToBinary();
   }

@@ -1,6 +1,7 @@
 #ifndef ResultFile_h
 #define ResultFile_h
 
+class vtkDataArray;
 class vtkPolyData;
 
 /**
@@ -11,14 +12,23 @@ class vtkPolyData;
  * path untouched.
  *
  * The file is ASCII in the classic layout (file version 4.2, readable by old
- * and new VTK readers alike), unless ASCII would round the point coordinates:
- * VTK prints floats with six significant digits, which would move vertices
- * with large coordinates (map projections, say) by metres. Such a model is
- * written in binary, which keeps every coordinate exactly.
+ * and new VTK readers alike), unless ASCII would change a value: VTK prints
+ * floats with six significant digits and doubles with eleven, which would
+ * move vertices with large coordinates (map projections, say) by metres and
+ * round measured point data, and its reader cannot take back NaN or infinite
+ * values. Such a model is written in binary, which keeps every value of
+ * every array exactly.
  */
 bool WriteResultFile(vtkPolyData* data, const char* path);
 
-/// True when VTK's ASCII output gives back every point coordinate exactly.
-bool AsciiKeepsCoordinates(vtkPolyData* data);
+/**
+ * True when VTK's ASCII output gives back every value exactly: the point
+ * coordinates and every array of the point data, the cell data and the field
+ * data.
+ */
+bool AsciiKeepsEveryValue(vtkPolyData* data);
+
+/// True when VTK's ASCII output gives back every value of array exactly.
+bool AsciiKeepsArray(vtkDataArray* array);
 
 #endif

@@ -16,6 +16,7 @@
 #include "CostEstimate.h"
 #include "PointIdFile.h"
 #include "RadiusChooser.h"
+#include "RepairViewer.h"
 #include "ResultFile.h"
 #include "SolveProgress.h"
 #include "Stopwatch.h"
@@ -23,24 +24,15 @@
 #include "vtkShapeTransform.h"
 #include "vtkSingleMatrixSolver.h"
 
-#include <vtkActor.h>
 #include <vtkIdList.h>
-#include <vtkPolyDataMapper.h>
 #include <vtkPolyData.h>
-#include <vtkProperty.h>
-#include <vtkRenderWindow.h>
-#include <vtkRenderWindowInteractor.h>
-#include <vtkRenderer.h>
 #include <vtkTransformPolyDataFilter.h>
-
-#include <X11/Xlib.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <new>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -106,75 +98,35 @@ RunInputs GetInputs(int argc, char* argv[])
   return inputs;
 }
 
-// Opens the X display for the viewer, or returns null when there is none.
-// VTK aborts the process when its render window cannot reach a display, so
-// the program opens the connection itself and hands it to the window. A busy
-// X server now and then refuses a single connection: a few attempts are made
-// before the viewer is given up.
-Display* OpenViewerDisplay()
-{
-  const char* name = getenv("DISPLAY");
-  if (name == nullptr || *name == '\0')
-  {
-    return nullptr;
-  }
-  for (int attempt = 0; attempt < 10; ++attempt)
-  {
-    if (Display* display = XOpenDisplay(nullptr))
-    {
-      return display;
-    }
-    usleep(100000);
-  }
-  return nullptr;
-}
-
 // The objects of a run. Teardown() releases them in the program's fixed order
 // (the transform before the solver, the reader and the inside list it
 // borrows from); it also runs when a stage throws, so an error leaves nothing
 // behind.
 struct RunObjects
 {
-  vtkRenderer* RightRenderer = nullptr;
-  vtkRenderWindow* Window = nullptr;
-  vtkRenderWindowInteractor* Interactor = nullptr;
   vtkShapeTransform* Transform = nullptr;
   vtkSingleMatrixSolver* Solver = nullptr;
-  vtkPolyDataMapper* ResultMapper = nullptr;
-  vtkActor* ResultActor = nullptr;
   vtkTransformPolyDataFilter* Filter = nullptr;
   vtkDatReader* Reader = nullptr;
   vtkIdList* InsideList = nullptr;
-  vtkPolyDataMapper* SourceMapper = nullptr;
-  vtkActor* SourceActor = nullptr;
-  vtkRenderer* LeftRenderer = nullptr;
+  RepairViewer Viewer; // renderers, window, interactor, mappers and actors
   float* SplineCoeff = nullptr; // the solver's result, freed once nothing uses it
-  Display* ViewerDisplay = nullptr; // the window's X connection, closed after the window
 
   ~RunObjects() { this->Teardown(); }
 
   void Teardown()
   {
-    Release(this->RightRenderer);
-    Release(this->Window);
-    Release(this->Interactor);
+    this->Viewer.ReleaseWindow();
     Release(this->Transform);
     Release(this->Solver);
-    Release(this->ResultMapper);
-    Release(this->ResultActor);
+    this->Viewer.ReleaseResultView();
     Release(this->Filter);
     Release(this->Reader);
     Release(this->InsideList);
-    Release(this->SourceMapper);
-    Release(this->SourceActor);
-    Release(this->LeftRenderer);
+    this->Viewer.ReleaseSourceView();
     free(this->SplineCoeff);
     this->SplineCoeff = nullptr;
-    if (this->ViewerDisplay)
-    {
-      XCloseDisplay(this->ViewerDisplay);
-      this->ViewerDisplay = nullptr;
-    }
+    this->Viewer.ReleaseScene();
   }
 
   template <typename T>
@@ -311,23 +263,9 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
 
 // Runs the transform through the pipeline, writes the result and shows the
 // source model and the result side by side until the user closes the window.
-void OutputStage(RunObjects& run, [[maybe_unused]] const RunInputs& inputs)
+// Without a display that can show the window the run ends after the write.
+void OutputStage(RunObjects& run, const RunInputs& inputs)
 {
-  run.LeftRenderer = vtkRenderer::New();
-  run.RightRenderer = vtkRenderer::New();
-  run.LeftRenderer->SetBackground(1, 1, 1);
-  run.RightRenderer->SetBackground(1, 1, 1);
-  run.LeftRenderer->SetViewport(0, 0, 0.5, 1);
-  run.RightRenderer->SetViewport(0.5, 0, 1, 1);
-
-  run.Window = vtkRenderWindow::New();
-  run.Window->AddRenderer(run.LeftRenderer);
-  run.Window->AddRenderer(run.RightRenderer);
-  run.Window->SetSize(1020, 510);
-
-  run.Interactor = vtkRenderWindowInteractor::New();
-  run.Interactor->SetRenderWindow(run.Window);
-
   // The model the reader has read and checked: one read of the file, one set
   // of bounds for the reader and the transform.
   vtkPolyData* model = run.Reader->GetModel();
@@ -344,29 +282,13 @@ void OutputStage(RunObjects& run, [[maybe_unused]] const RunInputs& inputs)
     throw "Can not write reconstucted_shape.vtk";
   }
 
-  run.SourceMapper = vtkPolyDataMapper::New();
-  run.SourceMapper->SetInputData(model);
-  run.SourceActor = vtkActor::New();
-  run.SourceActor->SetMapper(run.SourceMapper);
-  run.SourceActor->GetProperty()->SetInterpolation(VTK_GOURAUD);
-  run.LeftRenderer->AddViewProp(run.SourceActor);
-
-  run.ResultMapper = vtkPolyDataMapper::New();
-  run.ResultMapper->SetInputConnection(run.Filter->GetOutputPort());
-  run.ResultActor = vtkActor::New();
-  run.ResultActor->SetMapper(run.ResultMapper);
-  run.RightRenderer->AddViewProp(run.ResultActor);
-
-  run.ViewerDisplay = OpenViewerDisplay();
-  if (run.ViewerDisplay == nullptr)
+  std::string unavailable;
+  if (!run.Viewer.OpenDisplay(unavailable))
   {
-    std::cerr << "No display available: the viewer is not shown" << std::endl;
+    std::cerr << unavailable << std::endl;
     return;
   }
-  run.Window->SetDisplayId(run.ViewerDisplay);
-  run.Window->SetWindowName("surface_repair");
-  run.Window->Render();
-  run.Interactor->Start();
+  run.Viewer.Show(model, run.Filter->GetOutput(), inputs.Model);
 }
 
 void Run(int argc, char* argv[])

@@ -130,7 +130,7 @@ Terrain ReadTerrain(vtkPolyData* model, const PlanePoints& constraints, vtkIdLis
   Terrain terrain;
   vtkPoints* points = model->GetPoints();
   double b[6];
-  points->GetBounds(b);
+  FrameBounds(points, b); // the frame of the repair: voids left out of the heights' range
   const float xmin = static_cast<float>(b[0]), xmax = static_cast<float>(b[1]);
   const float ymin = static_cast<float>(b[2]), ymax = static_cast<float>(b[3]);
   const float zmin = static_cast<float>(b[4]), zmax = static_cast<float>(b[5]);
@@ -217,11 +217,14 @@ bool MakeReplica(const Terrain& terrain, const PlaneIndex& index, size_t insideC
       {
         return false; // the replica's hole overlaps the real one
       }
-      replica.Inside.push_back(terrain.Plane[v]);
-      replica.Truth.push_back(terrain.Height[v]);
+      if (std::isfinite(terrain.Height[v])) // a void elsewhere holds no known height
+      {
+        replica.Inside.push_back(terrain.Plane[v]);
+        replica.Truth.push_back(terrain.Height[v]);
+      }
     }
     else if (role == Role::Outside && terrain.Roles[v] != Role::Inside &&
-      taken.insert(PlaneKey(terrain.Plane[v])).second)
+      std::isfinite(terrain.Height[v]) && taken.insert(PlaneKey(terrain.Plane[v])).second)
     {
       replica.Outside.push_back(terrain.Plane[v]);
       replica.Values.push_back(terrain.Height[v]);
@@ -401,7 +404,7 @@ PlanePoints NormalisedPositions(vtkPolyData* model, vtkIdList* ids)
     return plane;
   }
   double b[6];
-  points->GetBounds(b);
+  FrameBounds(points, b);
   const float xmin = static_cast<float>(b[0]), xmax = static_cast<float>(b[1]);
   const float ymin = static_cast<float>(b[2]), ymax = static_cast<float>(b[3]);
   for (vtkIdType k = 0; k < ids->GetNumberOfIds(); ++k)

@@ -2,6 +2,8 @@
 
 #include <vtkCellArray.h>
 #include <vtkDataArray.h>
+#include <vtkDoubleArray.h>
+#include <vtkFloatArray.h>
 #include <vtkFieldData.h>
 #include <vtkNew.h>
 #include <vtkObjectFactory.h>
@@ -261,6 +263,59 @@ bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::str
   return true;
 }
 
+// Reads the coordinates of count points written as ASCII text, word by word:
+// VTK's reader cannot read the words nan, inf and -inf, which its own writer
+// puts into ASCII files for non-finite values (elevation models mark their
+// voids so). Every word must be a whole number; null with problem set if one
+// is not, or if the section ends early.
+vtkDataArray* ReadAsciiReals(
+  vtkPolyDataReader* reader, const char* type, vtkIdType count, const char* path,
+  std::string& problem)
+{
+  vtkSmartPointer<vtkDataArray> data;
+  const bool single = strcmp(type, "double") != 0;
+  if (!single)
+  {
+    data = vtkSmartPointer<vtkDoubleArray>::New();
+  }
+  else
+  {
+    data = vtkSmartPointer<vtkFloatArray>::New();
+  }
+  data->SetNumberOfComponents(3);
+  data->SetNumberOfTuples(count);
+  const vtkIdType values = 3 * count;
+  char word[256];
+  for (vtkIdType k = 0; k < values; ++k)
+  {
+    // Floats are parsed as floats: a detour through double could round twice.
+    char* end = nullptr;
+    double value = 0.0;
+    if (reader->ReadString(word))
+    {
+      value = single ? static_cast<double>(strtof(word, &end)) : strtod(word, &end);
+    }
+    if (end == nullptr || end == word || *end != '\0')
+    {
+      std::ostringstream text;
+      text << "Coordinate " << k % 3 << " of point " << k / 3 << " of model " << path;
+      if (end == nullptr)
+      {
+        text << " is missing: the POINTS section ends early";
+      }
+      else
+      {
+        text << " is not a number (" << word << ")";
+      }
+      problem = text.str();
+      return nullptr;
+    }
+    data->SetComponent(k / 3, static_cast<int>(k % 3), value);
+  }
+  data->Register(nullptr); // handed over as ReadArray hands over its array
+  return data;
+}
+
 // Reads the coordinates of a POINTS section of count points, as
 // vtkDataReader::ReadPointCoordinates does, but refuses an array that is not
 // numeric (a "string" array) instead of losing it.
@@ -282,7 +337,10 @@ bool ReadPoints(
       ", not numbers";
     return false;
   }
-  vtkAbstractArray* array = reader->ReadArray(type, count, 3);
+  const bool real = strcmp(type, "float") == 0 || strcmp(type, "double") == 0;
+  vtkAbstractArray* array = real && reader->GetFileType() == VTK_ASCII
+    ? ReadAsciiReals(reader, type, count, path, problem)
+    : reader->ReadArray(type, count, 3);
   if (array == nullptr)
   {
     return false;
@@ -443,7 +501,7 @@ bool CheckModel(vtkPolyData* model, const char* name, std::string& problem)
   {
     double p[3];
     points->GetPoint(i, p);
-    for (double v : p)
+    for (double v : { p[0], p[1] }) // a height may be missing: a void
     {
       if (!std::isfinite(v))
       {

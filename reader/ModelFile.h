@@ -19,8 +19,11 @@
  *   is not DATASET POLYDATA;
  * - any section (points, cells, point or cell attributes, field data) is
  *   short, malformed or of an unknown kind;
- * - a point coordinate is not finite (NaN or infinite): the normalised frame
- *   and the point locator need finite coordinates;
+ * - an x or y coordinate is not finite (NaN or infinite): the normalised
+ *   frame and the point locator need them. A height (z) that is not finite
+ *   marks a void of the model and is accepted, in binary files and as the
+ *   words nan, inf and -inf in ASCII ones (VTK's writer puts them there, but
+ *   its reader cannot read them back);
  * - a cell refers to a point the model does not have.
  *
  * Returns the model, or null after a refusal. problem then holds a message
@@ -32,7 +35,8 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
 
 /**
  * The checks of ReadModelFile that apply to a model however it was obtained:
- * every point coordinate finite and every cell within the points. Returns
+ * finite x and y at every point (the heights may be missing) and every cell
+ * within the points. Returns
  * false with problem naming the culprit (name stands for the model in the
  * message).
  */

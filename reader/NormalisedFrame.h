@@ -1,6 +1,11 @@
 #ifndef NormalisedFrame_h
 #define NormalisedFrame_h
 
+#include <vtkPoints.h>
+
+#include <algorithm>
+#include <cmath>
+
 /**
  * A coordinate mapped from [lo, hi] onto [0, 1], formed in double precision
  * and stored in single precision. A flat range maps everything to 0.
@@ -13,6 +18,43 @@ inline float Normalised(float v, float lo, float hi)
 {
   return hi > lo ? static_cast<float>((static_cast<double>(v) - lo) / (static_cast<double>(hi) - lo))
                  : 0.0f;
+}
+
+/**
+ * The bounds of the normalised frame of a model, in the order xmin, xmax,
+ * ymin, ymax, zmin, zmax: x and y over every vertex, z over the finite
+ * heights only, since the vertices of a void have none. The reader and the
+ * shape transform both take the frame from here. Returns the number of
+ * finite heights; without any, zmin = zmax = 0.
+ */
+inline vtkIdType FrameBounds(vtkPoints* points, double bounds[6])
+{
+  bounds[0] = bounds[2] = bounds[4] = HUGE_VAL;
+  bounds[1] = bounds[3] = bounds[5] = -HUGE_VAL;
+  const vtkIdType n = points ? points->GetNumberOfPoints() : 0;
+  vtkIdType finite = 0;
+  for (vtkIdType i = 0; i < n; ++i)
+  {
+    double p[3];
+    points->GetPoint(i, p);
+    for (int axis = 0; axis < 3; ++axis)
+    {
+      if (axis < 2 || std::isfinite(p[2]))
+      {
+        bounds[2 * axis] = std::min(bounds[2 * axis], p[axis]);
+        bounds[2 * axis + 1] = std::max(bounds[2 * axis + 1], p[axis]);
+      }
+    }
+    finite += std::isfinite(p[2]) ? 1 : 0;
+  }
+  for (int axis = 0; axis < 3; ++axis)
+  {
+    if (!(bounds[2 * axis] <= bounds[2 * axis + 1]))
+    {
+      bounds[2 * axis] = bounds[2 * axis + 1] = 0.0;
+    }
+  }
+  return finite;
 }
 
 #endif

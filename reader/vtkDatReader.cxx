@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <sstream>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -49,10 +49,10 @@ std::uint64_t PlaneKey(float x, float y)
   return (static_cast<std::uint64_t>(xb) << 32) | yb;
 }
 
-// Constraint points are placed with Normalised() (NormalisedFrame.h), the rule
-// the shape transform maps the model's vertices with. The error reports stand
-// on fixed lines of this file (the model at 106, the outside list at 121, the
-// memory at 195), which tests and users' logs rely on: keep them there.
+std::string OutsideProblem(const double* p, vtkIdType size); // why an outside vertex is refused
+// Points are placed with Normalised() (NormalisedFrame.h), as the shape transform maps vertices.
+// The error reports stand on fixed lines (the model at 106, the outside list at 121, the memory
+// at 195), which tests and users' logs rely on: keep them there.
 } // namespace
 
 //------------------------------------------------------------------------------
@@ -125,17 +125,16 @@ int vtkDatReader::ReadConstraints()
 }
 
 //------------------------------------------------------------------------------
-// The frame points, then one constraint point per outside id, in the normalised
-// frame of the model's bounding box. An id outside the model stops the read; a
-// point on the (X, Y) of an earlier one (the same vertex listed twice, or two
-// vertices stacked above each other) is skipped: it would make the system singular.
+// The frame points, then one constraint point per outside id in the normalised frame (see
+// FrameBounds). An id outside the model or a vertex without a finite height stops the read; a
+// repeated or stacked vertex (on the X, Y of an earlier one) is skipped: A would be singular.
 int vtkDatReader::PlaceConstraintPoints(const std::vector<PointIdEntry>& outsideIds)
 {
   vtkPoints* modelPoints = this->Model->GetPoints();
   const char* source = this->OutsideIds ? "the outside ids" : this->OutsideName;
   this->Values = vtkSmartPointer<vtkFloatArray>::New();
-  double b[6];
-  modelPoints->GetBounds(b); // brings the bounds up to date first
+  double b[6]; // the heights of a void are left out of the frame
+  FrameBounds(modelPoints, b);
   const float xmin = static_cast<float>(b[0]), xmax = static_cast<float>(b[1]);
   const float ymin = static_cast<float>(b[2]), ymax = static_cast<float>(b[3]);
   const float zmin = static_cast<float>(b[4]), zmax = static_cast<float>(b[5]);
@@ -154,14 +153,15 @@ int vtkDatReader::PlaceConstraintPoints(const std::vector<PointIdEntry>& outside
   vtkIdType skipped = 0;
   for (const PointIdEntry& entry : outsideIds)
   {
-    if (entry.Id < 0 || entry.Id >= this->ModelSize)
+    const bool known = entry.Id >= 0 && entry.Id < this->ModelSize;
+    const double* p = known ? modelPoints->GetPoint(entry.Id) : nullptr;
+    if (p == nullptr || !std::isfinite(p[2])) // a void cannot constrain the fit
     {
       vtkErrorMacro("Vertex id " << entry.Id << (this->OutsideIds ? " at position " : " on line ")
                                  << entry.Line << " of " << source
-                                 << " is out of range (the model has " << this->ModelSize << " points)");
+                                 << OutsideProblem(p, this->ModelSize));
       return -1;
     }
-    const double* p = modelPoints->GetPoint(entry.Id);
     const float X = Normalised(static_cast<float>(p[0]), xmin, xmax);
     const float Y = Normalised(static_cast<float>(p[1]), ymin, ymax);
     const float V = Normalised(static_cast<float>(p[2]), zmin, zmax); // 0 for a flat model
@@ -257,3 +257,22 @@ int vtkDatReader::BuildTreeAndOrdering()
   this->Max = bandwidth;
   return 0;
 }
+
+namespace
+{
+// The tail of the report on an outside vertex that cannot constrain the fit:
+// p is its point, null when its id is not in the model.
+std::string OutsideProblem(const double* p, vtkIdType size)
+{
+  std::ostringstream text;
+  if (p == nullptr)
+  {
+    text << " is out of range (the model has " << size << " points)";
+  }
+  else
+  {
+    text << " has no finite height (" << p[2] << "): an outside vertex must constrain the fit";
+  }
+  return text.str();
+}
+} // namespace

@@ -143,6 +143,22 @@ std::string CutModel(size_t keep)
   return GoodModelText().substr(0, keep);
 }
 
+// The good model with the height of one vertex written as nan.
+std::string ModelWithVoid(int point)
+{
+  std::vector<std::string> lines = Lines(GoodModelText());
+  std::string text;
+  for (size_t k = 0; k < lines.size(); ++k)
+  {
+    if (static_cast<int>(k) == point + 5) // the points start on line 6
+    {
+      lines[k] = lines[k].substr(0, lines[k].rfind(' ')) + " nan";
+    }
+    text += lines[k] + "\n";
+  }
+  return text;
+}
+
 std::string CutInPolygons()
 {
   const std::string text = GoodModelText();
@@ -189,7 +205,8 @@ std::vector<Case> Cases()
         ReadFailed } },
     { "ModelCutLateInItsPoints", With(0, "cut.vtk"), "",
       File("cut.vtk", CutModel(GoodModelText().find("POLYGONS") - 40)),
-      { "Can not read model cut.vtk\n", ReadFailed } },
+      { "Coordinate 1 of point 140 of model cut.vtk is missing: the POINTS section ends early\n",
+        ReadFailed } },
     { "ModelCutInItsPolygons", With(0, "cut.vtk"), "", File("cut.vtk", CutInPolygons()),
       { "The POLYGONS section of model cut.vtk declares 242 968 values, more than the rest of the "
         "file can hold\n",
@@ -202,8 +219,18 @@ std::vector<Case> Cases()
     { "ModelWithoutPointsSection", With(0, "none.vtk"), "", File("none.vtk", Header),
       { "Can not read model none.vtk\n", ReadFailed } },
     { "ModelWithNanCoordinate", With(0, "nan.vtk"), "",
-      File("nan.vtk", BinaryModel(5, 2.0f, 1.0f, std::nanf(""))),
+      File("nan.vtk", BinaryModel(5, std::nanf(""), 1.0f, 2.5f)),
       { "Point 5 of model nan.vtk has a non-finite coordinate (nan)\n", ReadFailed } },
+    { "AsciiModelWithNanInY", With(0, "nan.vtk"), "",
+      File("nan.vtk", Header + "POINTS 3 float\n0 0 0\n1 nan 1\n0 1 2\n"),
+      { "Point 1 of model nan.vtk has a non-finite coordinate (nan)\n", ReadFailed } },
+    { "AsciiModelWithAWordForACoordinate", With(0, "word.vtk"), "",
+      File("word.vtk", Header + "POINTS 3 float\n0 0 0\n1 0 high\n0 1 2\n"),
+      { "Coordinate 2 of point 1 of model word.vtk is not a number (high)\n", ReadFailed } },
+    { "OutsideVertexWithoutHeight", With(0, "void.vtk"), "", File("void.vtk", ModelWithVoid(27)),
+      { "Vertex id 27 on line 2 of outside.pts has no finite height (nan): an outside vertex "
+        "must constrain the fit\n",
+        ReadFailed } },
     { "ModelWithInfiniteCoordinate", With(0, "inf.vtk"), "",
       File("inf.vtk", BinaryModel(2, -INFINITY, 0.0f, 1.0f)),
       { "Point 2 of model inf.vtk has a non-finite coordinate (-inf)\n", ReadFailed } },

@@ -180,6 +180,36 @@ void PassTuples(vtkDataArray* in, vtkDataArray* out)
     out->InsertNextTuple(tuple.data());
   }
 }
+
+// Heights that are still not finite in the result: vertices of voids outside
+// the inside list, which stay as they are, and inside vertices out of reach of
+// every centre, which keep their void.
+void ReportVoids(
+  vtkObject* self, vtkPoints* outPts, vtkIdType first, const std::vector<char>& inside)
+{
+  vtkIdType others = 0;
+  vtkIdType unreached = 0;
+  const vtkIdType n =
+    std::min<vtkIdType>(outPts->GetNumberOfPoints() - first, static_cast<vtkIdType>(inside.size()));
+  for (vtkIdType i = 0; i < n; ++i)
+  {
+    if (!std::isfinite(outPts->GetPoint(first + i)[2]))
+    {
+      ++(inside[static_cast<std::size_t>(i)] ? unreached : others);
+    }
+  }
+  if (others > 0)
+  {
+    Report() << "Voids left as they are (vertices in neither list without a finite height): "
+             << others << std::endl;
+  }
+  if (unreached > 0 && !ReportsAreQuiet())
+  {
+    vtkWarningWithObjectMacro(self, "TransformPoints: " << unreached
+                                    << " inside vertices out of reach of every centre keep a "
+                                       "height that is not finite: the result still holds a void");
+  }
+}
 } // namespace
 
 //------------------------------------------------------------------------------
@@ -218,10 +248,11 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
 {
   const vtkIdType n = inPts->GetNumberOfPoints();
 
-  // The model's bounding box defines the normalised frame. Coordinates are
-  // taken in single precision, as the spline's points are.
+  // The model's bounding box defines the normalised frame, over the finite
+  // heights as the reader takes it. Coordinates are taken in single
+  // precision, as the spline's points are.
   double bounds[6];
-  inPts->GetBounds(bounds);
+  FrameBounds(inPts, bounds);
   const float xmin = static_cast<float>(bounds[0]);
   const float xmax = static_cast<float>(bounds[1]);
   const float ymin = static_cast<float>(bounds[2]);
@@ -303,6 +334,7 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
   vtkIdType affected = 0;
   float jitter = 0.0f;
   std::size_t next = 0; // the next entry of moving
+  const vtkIdType firstOut = outPts->GetNumberOfPoints();
   for (vtkIdType i = 0; i < n; ++i)
   {
     double in[3];
@@ -339,6 +371,7 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
   this->NeighbourIds->Reset();
 
   Report() << "Affected points: " << affected << "." << std::endl;
+  ReportVoids(this, outPts, firstOut, inside);
 }
 
 //------------------------------------------------------------------------------
