@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <fstream>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace
@@ -203,6 +205,21 @@ BenchCase RingCase(const std::string& family, long long size, int inside, int ri
   return c;
 }
 
+// A hole of h cells radius on a model that grows with it (372 x 372 vertices
+// for h = 25), a ring of the given width around it and R of reach cells.
+BenchCase HoleCase(const std::string& family, int h, double width, double reach)
+{
+  BenchCase c;
+  c.Family = family;
+  c.Nx = static_cast<int>(std::lround(372.0 * (h < 40 ? h : 25) / 25.0));
+  c.Ny = c.Nx;
+  c.Inside = static_cast<int>(std::lround(Pi * h * h));
+  const double outer = h + width;
+  c.Ring = static_cast<int>(std::lround(Pi * outer * outer)) - c.Inside;
+  c.Neighbours = static_cast<int>(std::lround(Pi * reach * reach));
+  return c;
+}
+
 std::string SizeTag(long long n)
 {
   if (n >= 1000000 && n % 1000000 == 0)
@@ -219,6 +236,10 @@ std::string SizeTag(long long n)
 
 double BenchCase::Radius() const
 {
+  if (!this->ModelFile.empty())
+  {
+    return this->GivenRadius;
+  }
   double density = static_cast<double>(this->Nx - 1) * (this->Ny - 1);
   if (this->Stride > 0)
   {
@@ -271,18 +292,112 @@ std::vector<BenchCase> MakeCases(bool full)
     cases.push_back(c);
   }
 
+  // Large holes, near-dense systems: a hole of h cells radius, a ring 0.6 h
+  // wide and R = 1.336 h cells, so that a centre has 1,000 to 3,000 others
+  // within R. The model grows with the hole; hole25 is the 138,632-vertex
+  // terrain with a 25-cell hole (n = 3,036, R = 0.09).
+  std::vector<int> holes = { 15, 20, 25 };
+  if (full)
+  {
+    holes.push_back(30);
+    holes.push_back(35);
+  }
+  for (int h : holes)
+  {
+    BenchCase c = HoleCase("hole", h, 0.6 * h, 1.336 * h);
+    c.Name = "hole" + std::to_string(h);
+    if (h == 25)
+    {
+      c.Target4 = true;
+      c.ComputeLimit = 0.10;
+      c.WholeLimit = 0.22;
+    }
+    cases.push_back(c);
+  }
+  // A 40-cell hole on the same terrain with a ring 8 cells wide, every
+  // centre within R = 0.25 of every other (n = 2,152).
+  BenchCase wide = HoleCase("hole40", 40, 7.8, 0.25 * 371);
+  wide.Name = "hole40-138k";
+  wide.Target4 = true;
+  wide.ComputeLimit = 0.15;
+  cases.push_back(wide);
+
   // The whole-program case: a 138,000-vertex model, a 3,000-point ring,
   // 2,000 inside vertices.
   BenchCase t = RingCase("138k", 138000, 2000, 3000, 80);
   t.Name = "ring80-138k";
   t.Target4 = true;
+  t.ComputeLimit = 0.15;
+  t.WholeLimit = 1.0;
   cases.push_back(t);
   return cases;
+}
+
+namespace
+{
+// Vertex count from the POINTS line of a legacy VTK header; 0 when missing.
+long long HeaderVertices(const std::string& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  for (int k = 0; k < 64 && std::getline(in, line); ++k)
+  {
+    if (line.compare(0, 7, "POINTS ") == 0)
+    {
+      return atoll(line.c_str() + 7);
+    }
+  }
+  return 0;
+}
+
+// Lines of a list file that hold something.
+int CountEntries(const std::string& path)
+{
+  std::ifstream in(path);
+  std::string line;
+  int count = 0;
+  while (std::getline(in, line))
+  {
+    count += line.find_first_not_of(" \t\r") != std::string::npos;
+  }
+  return count;
+}
+} // namespace
+
+BenchCase UserCase(
+  const std::string& model, const std::string& inside, const std::string& outside, double radius)
+{
+  for (const std::string& path : { model, inside, outside })
+  {
+    if (!FileExists(path))
+    {
+      throw std::runtime_error("cannot open " + path);
+    }
+  }
+  BenchCase c;
+  c.Name = "case";
+  c.Family = "case";
+  c.ModelFile = model;
+  c.InsideFile = inside;
+  c.OutsideFile = outside;
+  c.GivenRadius = radius;
+  c.GivenVertices = HeaderVertices(model);
+  return c;
 }
 
 CaseFiles PrepareCase(const BenchCase& c, const std::string& dir)
 {
   CaseFiles files;
+  if (!c.ModelFile.empty())
+  {
+    files.Model = c.ModelFile;
+    files.Inside = c.InsideFile;
+    files.Outside = c.OutsideFile;
+    files.ModelBytes = FileSize(files.Model);
+    files.InsideCount = CountEntries(files.Inside);
+    files.OutsideCount = CountEntries(files.Outside);
+    return files;
+  }
   const std::string grid = std::to_string(c.Nx) + "x" + std::to_string(c.Ny);
   files.Model = dir + "/model_" + grid + ".vtk";
   if (!FileExists(files.Model))

@@ -20,8 +20,22 @@ struct BenchCase
   int Stride = 0;     // > 0: the outside set is every Stride-th vertex id
   int Neighbours = 0; // nominal count of centres within R of a centre
   bool Target4 = false; // the case of the whole-program check
+  double ComputeLimit = 0; // > 0: seconds the compute stages may take together
+  double WholeLimit = 0;   // > 0: seconds the whole program may take (no viewer)
 
-  long long ModelSize() const { return static_cast<long long>(this->Nx) * this->Ny; }
+  // A case on the user's own files (ModelFile not empty): no grid, the
+  // radius as given, the vertex count read from the model's header.
+  std::string ModelFile;
+  std::string InsideFile;
+  std::string OutsideFile;
+  double GivenRadius = 0.0;
+  long long GivenVertices = 0;
+
+  long long ModelSize() const
+  {
+    return this->ModelFile.empty() ? static_cast<long long>(this->Nx) * this->Ny
+                                   : this->GivenVertices;
+  }
 
   /**
    * R in the normalised frame (x and y mapped onto 0..1) that puts about
@@ -44,6 +58,10 @@ struct CaseFiles
 
 /// The quick default set (well under a minute) or the full set.
 std::vector<BenchCase> MakeCases(bool full);
+
+/// The case of a user's model, inside and outside lists and radius.
+BenchCase UserCase(const std::string& model, const std::string& inside,
+  const std::string& outside, double radius);
 
 /**
  * Writes the model (once per grid size: later cases reuse the file) and the

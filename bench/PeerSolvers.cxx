@@ -1,4 +1,5 @@
 #include "PeerSolvers.h"
+#include "ThreadClock.h"
 
 #include "StagePipeline.h"
 
@@ -17,7 +18,7 @@
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
+using Clock = ThreadClock;
 
 // A factorisation that takes this many seconds is not repeated: its time is
 // long enough to stand on its own.

@@ -16,7 +16,6 @@ struct StageTimes
   double Order = 0;      // GetWellOderredList() and its inverse
   double Solve = 0;      // vtkSingleMatrixSolver::Solve(), all of it
   double InsideList = 0; // reading the inside list into a vtkIdList
-  double Reread = 0;     // the driver reads the model again for the filter
   double Transform = 0;  // vtkTransformPolyDataFilter::Update()
   double Write = 0;      // WriteResultFile()
 
@@ -25,7 +24,7 @@ struct StageTimes
   {
     return this->Tree + this->Order + this->Solve + this->InsideList + this->Transform;
   }
-  double Total() const { return this->Compute() + this->Read + this->Reread + this->Write; }
+  double Total() const { return this->Compute() + this->Read + this->Write; }
   /// Stage by stage minimum of two runs.
   void KeepFaster(const StageTimes& other);
 };
@@ -57,6 +56,7 @@ struct RunOutcome
   std::string Failure;       // its message otherwise
   bool OrderingRepeats = true; // the repeated ordering matched the reader's
   double AssemblySeconds = 0;  // the rebuild of the envelope
+  long long TransformPairs = 0; // inside vertices times the centres within R of each
   std::string Output;        // what the objects printed
 };
 

@@ -1,13 +1,12 @@
 #include "GetWellOderredList.h"
 #include "NeighbourSearch.h"
 
-#include <vtkIdList.h>
-#include <vtkNew.h>
 #include <vtkPointLocator.h>
 #include <vtkPoints.h>
 
 #include <climits>
 #include <new>
+#include <vector>
 
 int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPointLocator* tree)
 {
@@ -31,8 +30,9 @@ int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPoi
 
   // One neighbour list serves every query: the search empties it first. The
   // search answers as the locator does, in the locator's order.
-  vtkNew<vtkIdList> neighbours;
+  std::vector<int> neighbours;
   NeighbourSearch search(tree, points, radius);
+  const double* coordinates = search.GetCoordinates();
   // Every id below this cursor has been placed, so a new component starts at
   // the first unplaced id at or after it.
   int lowestUnplaced = 0;
@@ -52,11 +52,9 @@ int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPoi
     }
 
     int p = result[head];
-    search.FindPointsWithinRadius(points->GetPoint(p), neighbours);
-    vtkIdType found = neighbours->GetNumberOfIds();
-    for (vtkIdType k = 0; k < found; ++k)
+    search.FindPointsWithinRadius(coordinates + 3 * static_cast<size_t>(p), neighbours);
+    for (const int q : neighbours)
     {
-      vtkIdType q = neighbours->GetId(k);
       if (label[q] != empty)
       {
         continue;
@@ -65,7 +63,7 @@ int* GetWellOderredList(int* max, int n, float radius, vtkPoints* points, vtkPoi
       {
         *max = tail - head;
       }
-      result[tail] = static_cast<int>(q);
+      result[tail] = q;
       label[q] = tail;
       ++tail;
     }

@@ -25,6 +25,20 @@ struct LocatorBuckets : vtkPointLocator
 // Cells of the grid: at most this many per point (and a few more), so that a
 // very small radius cannot make the grid huge; cells grow wider instead.
 constexpr double CellsPerPoint = 4.0;
+
+// Columns per radius: a query filters the points of (2 * 2 + 1)^2 columns of
+// half the radius, about twice the points within the radius (three times with
+// columns as wide as the radius).
+constexpr int ColumnsPerRadius = 2;
+
+// Columns are this much wider than their share of the radius, so that the
+// reach of a query, a hair longer than the radius, stays within the
+// neighbourhood of its own column.
+constexpr double ColumnSlack = 1.0 + 1e-6;
+
+// Candidate lists hold every point once per column of its neighbourhood; past
+// this many entries (256 MiB) the search scans and sorts instead.
+constexpr double MaxCandidates = 8.0 * 1024 * 1024;
 } // namespace
 
 NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, double radius)
@@ -58,7 +72,9 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
   // Columns of cells over x and y, as wide as the radius, widened while there
   // would be too many. The points lie in a plane but for the frame points, so
   // cells along z would stay empty and only dilute the grid.
-  double width = radius > 0.0 && std::isfinite(radius) ? radius : 1.0;
+  double width = radius > 0.0 && std::isfinite(radius)
+    ? radius / ColumnsPerRadius * ColumnSlack
+    : 1.0;
   const double budget = CellsPerPoint * static_cast<double>(n) + 64.0;
   for (;;)
   {
@@ -106,6 +122,78 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
     this->CellPoints[static_cast<size_t>(next[static_cast<size_t>(cellOf[i])]++)] =
       static_cast<int>(i);
   }
+
+  // The columns needed to cover the radius (one once the grid had to widen).
+  this->Reach = width >= radius * ColumnSlack ? 1 : ColumnsPerRadius;
+  const double side = 2.0 * this->Reach + 1.0;
+  if (std::isfinite(radius) && side * side * static_cast<double>(n) <= MaxCandidates)
+  {
+    this->BuildNeighbourhoods();
+  }
+}
+
+void NeighbourSearch::BuildNeighbourhoods()
+{
+  const size_t n = this->Bucket.size();
+  // Points in the locator's order: by bucket, then by id.
+  std::vector<int> order(n);
+  for (size_t i = 0; i < n; ++i)
+  {
+    order[i] = static_cast<int>(i);
+  }
+  std::stable_sort(order.begin(), order.end(),
+    [this](int a, int b) { return this->Bucket[static_cast<size_t>(a)] < this->Bucket[static_cast<size_t>(b)]; });
+  std::vector<int> rank(n);
+  for (size_t r = 0; r < n; ++r)
+  {
+    const std::int64_t bucket = this->Bucket[static_cast<size_t>(order[r])];
+    if (this->Buckets.empty() || this->Buckets.back() != bucket)
+    {
+      this->Buckets.push_back(bucket);
+    }
+    rank[static_cast<size_t>(order[r])] = static_cast<int>(this->Buckets.size() - 1);
+  }
+
+  // Every point joins the list of each column within Reach of its own, in
+  // that order, so that each list comes out sorted: a count, then a fill.
+  const int nx = this->Cells[0];
+  const int ny = this->Cells[1];
+  const int reach = this->Reach;
+  auto eachColumnNear = [&](int id, auto&& visit) {
+    const double* p = &this->Coordinates[3 * static_cast<size_t>(id)];
+    const int cx = this->CellIndex(p[0], 0);
+    const int cy = this->CellIndex(p[1], 1);
+    for (int y = std::max(0, cy - reach); y <= std::min(ny - 1, cy + reach); ++y)
+    {
+      for (int x = std::max(0, cx - reach); x <= std::min(nx - 1, cx + reach); ++x)
+      {
+        visit(static_cast<size_t>(y) * nx + x);
+      }
+    }
+  };
+  const size_t cellCount = static_cast<size_t>(nx) * ny;
+  this->NearStart.assign(cellCount + 1, 0);
+  for (int id : order)
+  {
+    eachColumnNear(id, [&](size_t c) { ++this->NearStart[c + 1]; });
+  }
+  for (size_t c = 0; c < cellCount; ++c)
+  {
+    this->NearStart[c + 1] += this->NearStart[c];
+  }
+  this->Near.resize(this->NearStart[cellCount]);
+  std::vector<size_t> next(this->NearStart.begin(), this->NearStart.end() - 1);
+  for (int id : order)
+  {
+    Candidate candidate;
+    const double* p = &this->Coordinates[3 * static_cast<size_t>(id)];
+    candidate.X[0] = p[0];
+    candidate.X[1] = p[1];
+    candidate.X[2] = p[2];
+    candidate.Bucket = rank[static_cast<size_t>(id)];
+    candidate.Id = id;
+    eachColumnNear(id, [&](size_t c) { this->Near[next[c]++] = candidate; });
+  }
 }
 
 std::int64_t NeighbourSearch::BucketOf(const double x[3]) const
@@ -129,13 +217,139 @@ int NeighbourSearch::CellIndex(double v, int axis) const
 
 void NeighbourSearch::FindPointsWithinRadius(const double x[3], vtkIdList* result)
 {
-  result->Reset();
-  this->Found.clear();
+  this->FindPointsWithinRadius(x, this->Result);
+  result->SetNumberOfIds(static_cast<vtkIdType>(this->Result.size()));
+  std::copy(this->Result.begin(), this->Result.end(), result->GetPointer(0));
+}
+
+void NeighbourSearch::FindPointsWithinRadius(const double x[3], std::vector<int>& ids)
+{
+  ids.clear();
   if (!(this->Radius >= 0.0) || this->Coordinates.empty())
   {
     return;
   }
+  if (!this->FindInNeighbourhood<false>(x, ids, nullptr))
+  {
+    this->FindByScan(x, ids);
+  }
+}
 
+void NeighbourSearch::FindPointsWithinRadius(
+  const double x[3], std::vector<int>& ids, std::vector<double>& squared)
+{
+  ids.clear();
+  squared.clear();
+  if (!(this->Radius >= 0.0) || this->Coordinates.empty())
+  {
+    return;
+  }
+  if (this->FindInNeighbourhood<true>(x, ids, &squared))
+  {
+    return;
+  }
+  this->FindByScan(x, ids);
+  squared.resize(ids.size());
+  for (size_t k = 0; k < ids.size(); ++k)
+  {
+    const double* p = &this->Coordinates[3 * static_cast<size_t>(ids[k])];
+    const double d0 = x[0] - p[0];
+    const double d1 = x[1] - p[1];
+    const double d2 = x[2] - p[2];
+    squared[k] = d0 * d0 + d1 * d1 + d2 * d2;
+  }
+}
+
+template <bool WithDistances>
+bool NeighbourSearch::FindInNeighbourhood(
+  const double x[3], std::vector<int>& ids, std::vector<double>* squared)
+{
+  if (this->NearStart.empty())
+  {
+    return false;
+  }
+  // The cells that can hold a point within the radius; the range is taken a
+  // hair wider than the radius so that rounding cannot lose a point that the
+  // distance test accepts. They must lie within the neighbourhood of the
+  // column of x.
+  const double reach = this->Radius * (1.0 + 1e-9) + 1e-300;
+  const int cx = this->CellIndex(x[0], 0);
+  const int cy = this->CellIndex(x[1], 1);
+  if (this->CellIndex(x[0] - reach, 0) < cx - this->Reach ||
+    this->CellIndex(x[0] + reach, 0) > cx + this->Reach ||
+    this->CellIndex(x[1] - reach, 1) < cy - this->Reach ||
+    this->CellIndex(x[1] + reach, 1) > cy + this->Reach)
+  {
+    return false;
+  }
+
+  // The locator scans the bucket of x after all the others.
+  const std::int64_t ownBucket = this->BucketOf(x);
+  const auto at = std::lower_bound(this->Buckets.begin(), this->Buckets.end(), ownBucket);
+  const int own = at != this->Buckets.end() && *at == ownBucket
+    ? static_cast<int>(at - this->Buckets.begin())
+    : -1;
+
+  // The list is in the locator's order, so the points of the own bucket
+  // are one run of it: the runs before and after it first, then that run.
+  const size_t c = static_cast<size_t>(cy) * this->Cells[0] + cx;
+  const Candidate* begin = this->Near.data() + this->NearStart[c];
+  const Candidate* end = this->Near.data() + this->NearStart[c + 1];
+  auto byBucket = [](const Candidate& p, int bucket) { return p.Bucket < bucket; };
+  const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
+  const Candidate* ownEnd = ownBegin;
+  while (ownEnd != end && ownEnd->Bucket == own)
+  {
+    ++ownEnd;
+  }
+  const size_t count = static_cast<size_t>(end - begin);
+  ids.resize(count);
+  double* outSquared = nullptr;
+  if (WithDistances)
+  {
+    squared->resize(count);
+    outSquared = squared->data();
+  }
+  size_t found = 0;
+  found = this->Filter<WithDistances>(x, begin, ownBegin, ids.data(), outSquared, found);
+  found = this->Filter<WithDistances>(x, ownEnd, end, ids.data(), outSquared, found);
+  found = this->Filter<WithDistances>(x, ownBegin, ownEnd, ids.data(), outSquared, found);
+  ids.resize(found);
+  if (WithDistances)
+  {
+    squared->resize(found);
+  }
+  return true;
+}
+
+template <bool WithDistances>
+size_t NeighbourSearch::Filter(const double x[3], const Candidate* begin, const Candidate* end,
+  int* ids, double* squared, size_t found) const
+{
+  const double x0 = x[0];
+  const double x1 = x[1];
+  const double x2 = x[2];
+  const double radius2 = this->Radius2;
+  for (const Candidate* p = begin; p != end; ++p)
+  {
+    const double d0 = x0 - p->X[0];
+    const double d1 = x1 - p->X[1];
+    const double d2 = x2 - p->X[2];
+    const double distance2 = d0 * d0 + d1 * d1 + d2 * d2;
+    // Every candidate is written; only one within the radius is kept.
+    ids[found] = p->Id;
+    if (WithDistances)
+    {
+      squared[found] = distance2;
+    }
+    found += distance2 <= radius2;
+  }
+  return found;
+}
+
+void NeighbourSearch::FindByScan(const double x[3], std::vector<int>& ids)
+{
+  this->Found.clear();
   // The cells that can hold a point within the radius; the range is taken a
   // hair wider than the radius so that rounding cannot lose a point that the
   // distance test accepts.
@@ -176,9 +390,9 @@ void NeighbourSearch::FindPointsWithinRadius(const double x[3], vtkIdList* resul
   }
 
   std::sort(this->Found.begin(), this->Found.end());
-  result->SetNumberOfIds(static_cast<vtkIdType>(this->Found.size()));
+  ids.resize(this->Found.size());
   for (size_t f = 0; f < this->Found.size(); ++f)
   {
-    result->SetId(static_cast<vtkIdType>(f), this->Found[f].second);
+    ids[f] = this->Found[f].second;
   }
 }

@@ -3,6 +3,7 @@
 
 #include <vtkType.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -26,11 +27,16 @@ class vtkPoints;
  * in a plane (the frame points aside), so its buckets hold many points each
  * and every query scans a number of them that grows with the point count.
  *
- * This search finds the same points through a grid of cells as wide as the
- * radius, then sorts them by the locator's bucket (the bucket of each point
- * is asked of the locator itself) and by id. A point is within the radius
- * when its squared distance, computed as the locator computes it, is not
- * greater than the squared radius.
+ * This search finds the same points through a grid of columns over x and y,
+ * half as wide as the radius. Each column keeps the points of the five by
+ * five columns around it, sorted once by the locator's bucket (the bucket of
+ * each point is asked of the locator itself) and by id, so that a query only
+ * filters one list by distance, in order, and moves the points of its own
+ * bucket behind the others. A query whose reach the neighbourhood does not
+ * cover (the radius changed by rounding, a query far off the grid) is
+ * answered by scanning the columns and sorting what it finds. A point is
+ * within the radius when its squared distance, computed as the locator
+ * computes it, is not greater than the squared radius.
  */
 class NeighbourSearch
 {
@@ -49,6 +55,23 @@ public:
    */
   void FindPointsWithinRadius(const double x[3], vtkIdList* result);
 
+  /**
+   * The same ids, in the same order, in ids (replaced), without the
+   * vtkIdList.
+   */
+  void FindPointsWithinRadius(const double x[3], std::vector<int>& ids);
+
+  /**
+   * The same ids, and in squared[k] the squared distance of point ids[k]
+   * from x, as the search computed it for the radius test: (x - p) . (x - p),
+   * the three squares added from x to z.
+   */
+  void FindPointsWithinRadius(
+    const double x[3], std::vector<int>& ids, std::vector<double>& squared);
+
+  /// x, y, z of point id at [3 * id .. 3 * id + 2], as read from the points.
+  const double* GetCoordinates() const { return this->Coordinates.data(); }
+
 private:
   vtkPointLocator* Tree;
   double Radius;
@@ -62,10 +85,34 @@ private:
   std::vector<int> CellStart; // points of cell c: CellPoints[CellStart[c] .. CellStart[c + 1])
   std::vector<int> CellPoints;
 
-  std::vector<std::pair<std::int64_t, vtkIdType>> Found;
+  // Candidates of cell c, the points of the cells within Reach columns of it
+  // in the locator's order: entries NearStart[c] .. NearStart[c + 1] of the
+  // arrays below.
+  struct Candidate
+  {
+    double X[3];
+    int Bucket; // rank of the point's bucket among the buckets in use
+    int Id;
+  };
+  int Reach = 0;
+  std::vector<std::size_t> NearStart;
+  std::vector<Candidate> Near;
+  std::vector<std::int64_t> Buckets; // the buckets in use, increasing
+
+  std::vector<std::pair<std::int64_t, int>> Found;
+  std::vector<int> Result; // the ids handed to a vtkIdList
 
   std::int64_t BucketOf(const double x[3]) const;
   int CellIndex(double v, int axis) const;
+  void BuildNeighbourhoods();
+  template <bool WithDistances>
+  bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);
+  void FindByScan(const double x[3], std::vector<int>& ids);
+  // Appends the candidates begin .. end within the radius of x at ids[found]
+  // (and their squared distances); returns the new count.
+  template <bool WithDistances>
+  size_t Filter(const double x[3], const Candidate* begin, const Candidate* end, int* ids,
+    double* squared, size_t found) const;
 };
 
 #endif

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmark into build-bench/ and runs it.
 #
-#   scripts/bench.sh            quick set of sizes (well under a minute)
+#   scripts/bench.sh            quick set of sizes (about a minute)
 #   scripts/bench.sh --full     every size: models up to 10^6 vertices (minutes)
+#   scripts/bench.sh --case MODEL INSIDE OUTSIDE R   the tables on your own data
 #   scripts/bench.sh --help     the other options
 #
 # Everything runs on one thread. CHOLMOD is measured on OpenBLAS: on the

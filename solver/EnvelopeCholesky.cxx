@@ -51,18 +51,18 @@ inline double envelope_dot(const float* a, const float* b, int len)
 // Vector kernels of the factorisation. Four double lanes are four
 // independent partial sums; GCC's generic vectors keep the same lanes (and
 // so the same results) whatever instructions carry them. Each kernel is
-// compiled twice, for AVX2 with FMA and for the baseline x86-64, and the
-// loader picks the one the processor runs. A fused multiply-add rounds like
-// a multiply followed by an add here, since the product of a float and a
-// double that holds a float is exact.
+// compiled three times, for AVX-512 (whose 32 vector registers hold the
+// 18 partial sums of a tile and its operands), for AVX2 with FMA and for the
+// baseline x86-64, and the loader picks the one the processor runs. A fused
+// multiply-add rounds like a multiply followed by an add here, since the
+// product of a float and a double that holds a float is exact.
 typedef double Lanes __attribute__((vector_size(32)));
-typedef float FloatLanes __attribute__((vector_size(16)));
 
 inline __attribute__((always_inline)) Lanes LoadLanes(const float* p)
 {
-  FloatLanes f;
-  memcpy(&f, p, sizeof f);
-  return __builtin_convertvector(f, Lanes);
+  // Built lane by lane, GCC loads and widens the four floats in one
+  // instruction; __builtin_convertvector takes three or four.
+  return Lanes{ p[0], p[1], p[2], p[3] };
 }
 
 inline __attribute__((always_inline)) Lanes LoadLanes(const double* p)
@@ -77,7 +77,8 @@ inline __attribute__((always_inline)) double SumLanes(Lanes v)
   return (v[0] + v[1]) + (v[2] + v[3]);
 }
 
-#define ENVELOPE_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define ENVELOPE_CLONES \
+  __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
 // Sum of x[k] * y[k], k = 0 .. len - 1.
 ENVELOPE_CLONES double DotRow(const float* x, const double* y, int len)
@@ -127,57 +128,76 @@ ENVELOPE_CLONES double SumSquares(const double* y, int len)
   return s;
 }
 
-// The four sums of x[k] * y_q[k], k = 0 .. len - 1, q = 0 .. 3, in out[q]:
-// one pass over x serves four rows.
-ENVELOPE_CLONES void DotFourRows(const float* x, const double* y0, const double* y1,
-  const double* y2, const double* y3, int len, double* out)
-{
-  Lanes a0 = { 0, 0, 0, 0 };
-  Lanes a1 = a0, a2 = a0, a3 = a0, b0 = a0, b1 = a0, b2 = a0, b3 = a0;
-  int k = 0;
-  for (; k + 8 <= len; k += 8)
-  {
-    const Lanes u = LoadLanes(x + k);
-    const Lanes v = LoadLanes(x + k + 4);
-    a0 += u * LoadLanes(y0 + k);
-    a1 += u * LoadLanes(y1 + k);
-    a2 += u * LoadLanes(y2 + k);
-    a3 += u * LoadLanes(y3 + k);
-    b0 += v * LoadLanes(y0 + k + 4);
-    b1 += v * LoadLanes(y1 + k + 4);
-    b2 += v * LoadLanes(y2 + k + 4);
-    b3 += v * LoadLanes(y3 + k + 4);
-  }
-  if (k + 4 <= len)
-  {
-    const Lanes u = LoadLanes(x + k);
-    a0 += u * LoadLanes(y0 + k);
-    a1 += u * LoadLanes(y1 + k);
-    a2 += u * LoadLanes(y2 + k);
-    a3 += u * LoadLanes(y3 + k);
-    k += 4;
-  }
-  double s0 = SumLanes(a0 + b0);
-  double s1 = SumLanes(a1 + b1);
-  double s2 = SumLanes(a2 + b2);
-  double s3 = SumLanes(a3 + b3);
-  for (; k < len; ++k)
-  {
-    const double xk = x[k];
-    s0 += xk * y0[k];
-    s1 += xk * y1[k];
-    s2 += xk * y2[k];
-    s3 += xk * y3[k];
-  }
-  out[0] = s0;
-  out[1] = s1;
-  out[2] = s2;
-  out[3] = s3;
-}
-
 // Rows factorised together: each finished row of L is read once for all of
 // them.
-constexpr int BlockRows = 4;
+constexpr int BlockRows = 6;
+
+// Finished rows taken together against a block: the tile is TileRows by
+// BlockRows.
+constexpr int TileRows = 3;
+
+// The sums of x_r[k] * y_q[k], k = 0 .. len - 1, for R finished rows x_r and
+// the BlockRows rows y_q of the block, in out[BlockRows * r + q]. Each value
+// loaded feeds R or BlockRows multiply-adds, and the R * BlockRows partial
+// sums keep both multiply-add units busy: with R = 3 and 32 vector registers
+// the kernel runs near the processor's peak.
+template <int R>
+inline __attribute__((always_inline)) void DotRows(
+  const float* const* x, const double* const* y, int len, double* out)
+{
+  Lanes acc[R][BlockRows];
+  for (int r = 0; r < R; ++r)
+  {
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      acc[r][q] = Lanes{ 0, 0, 0, 0 };
+    }
+  }
+  int k = 0;
+  for (; k + 4 <= len; k += 4)
+  {
+    Lanes u[R];
+    for (int r = 0; r < R; ++r)
+    {
+      u[r] = LoadLanes(x[r] + k);
+    }
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      const Lanes v = LoadLanes(y[q] + k);
+      for (int r = 0; r < R; ++r)
+      {
+        acc[r][q] += u[r] * v;
+      }
+    }
+  }
+  for (int r = 0; r < R; ++r)
+  {
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      double t = SumLanes(acc[r][q]);
+      for (int m = k; m < len; ++m)
+      {
+        t += static_cast<double>(x[r][m]) * y[q][m];
+      }
+      out[BlockRows * r + q] = t;
+    }
+  }
+}
+
+// One finished row against the block.
+ENVELOPE_CLONES void DotBlock(const float* x, const double* const* y, int len, double* out)
+{
+  DotRows<1>(&x, y, len, out);
+}
+
+// TileRows finished rows against the block.
+ENVELOPE_CLONES void DotTile(const float* const* x, const double* const* y, int len, double* out)
+{
+  DotRows<TileRows>(x, y, len, out);
+}
+
+// Shortest shared run of columns worth a tile; shorter ones go row by row.
+constexpr int ShortestTile = 16;
 
 // First column of the envelope of row i.
 inline int FirstColumn(const int* xenv, int i)
@@ -219,6 +239,124 @@ void FactorRowByRow(int n, const int* xenv, float* env, float* diag, int* flag)
     {
       *flag = 1;
     }
+  }
+}
+
+// The block being factorised: rows i0 .. i0 + Rows - 1 (Rows <= BlockRows).
+// Row q is stored at A[q] (A[q][j - First[q]] holds entry (i0 + q, j)) and
+// kept as doubles in L[q] (L[q][j - Lowest] for column j). The scratch rows
+// hold zeros left of a row's first column, and rows past the last one are
+// zeros throughout, so that every kernel can run over all BlockRows rows.
+struct Block
+{
+  int Rows;
+  int Lowest;
+  int First[BlockRows];
+  float* A[BlockRows];
+  double* L[BlockRows];
+
+  // Stores L(i0 + q, j) = (A(i0 + q, j) - sum) / L(j, j) for the rows that
+  // reach column j; sums[q] is that row's inner product so far.
+  void Store(int j, const double* sums, float djj)
+  {
+    for (int q = 0; q < this->Rows; ++q)
+    {
+      if (this->First[q] > j)
+      {
+        continue;
+      }
+      const float v = Entry(this->A[q][j - this->First[q]] - sums[q], djj);
+      this->A[q][j - this->First[q]] = v;
+      this->L[q][j - this->Lowest] = v;
+    }
+  }
+
+  // Pointers to column c of every scratch row.
+  void Columns(int c, const double** y) const
+  {
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      y[q] = this->L[q] + (c - this->Lowest);
+    }
+  }
+};
+
+// Heads of finished rows up to this long are added column by column.
+constexpr int ShortHead = 8;
+
+// sums[q] += L(j, c) * L(i0 + q, c) for the columns c = from .. to - 1 of
+// finished row j, whose entries lj[c - fj] are.
+inline void AddColumns(
+  const float* lj, int fj, int from, int to, const Block& block, double* sums)
+{
+  for (int c = from; c < to; ++c)
+  {
+    const double ljc = lj[c - fj];
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      sums[q] += ljc * block.L[q][c - block.Lowest];
+    }
+  }
+}
+
+// Column j of the block, against finished row j alone.
+void FactorColumn(const int* xenv, const float* env, const float* diag, int j, Block& block)
+{
+  const int fj = FirstColumn(xenv, j);
+  const float* lj = env + (xenv[j] - 1); // lj[k - fj] = L(j, k)
+  const int from = std::max(fj, block.Lowest);
+  double sums[BlockRows] = {};
+  if (j > from)
+  {
+    const double* y[BlockRows];
+    block.Columns(from, y);
+    DotBlock(lj + (from - fj), y, j - from, sums);
+  }
+  block.Store(j, sums, diag[j]);
+}
+
+// Columns j .. j + TileRows - 1 of the block, where finished rows j .. j +
+// TileRows - 1 all hold columns common .. j - 1: one tile pass over those
+// columns, then each finished row's own head (its columns before common) and
+// the columns j .. j + r - 1 inside the tile.
+void FactorTile(const int* xenv, const float* env, const float* diag, int j, int common,
+  Block& block)
+{
+  const float* lr[TileRows]; // lr[r][k - fr[r]] = L(j + r, k)
+  int fr[TileRows];
+  const float* x[TileRows];
+  for (int r = 0; r < TileRows; ++r)
+  {
+    fr[r] = FirstColumn(xenv, j + r);
+    lr[r] = env + (xenv[j + r] - 1);
+    x[r] = lr[r] + (common - fr[r]);
+  }
+  const double* y[BlockRows];
+  block.Columns(common, y);
+  double tile[TileRows * BlockRows];
+  DotTile(x, y, j - common, tile);
+
+  for (int r = 0; r < TileRows; ++r)
+  {
+    const int jr = j + r;
+    double* sums = tile + BlockRows * r;
+    const int from = std::max(fr[r], block.Lowest);
+    if (common - from > ShortHead)
+    {
+      double head[BlockRows];
+      block.Columns(from, y);
+      DotBlock(lr[r] + (from - fr[r]), y, common - from, head);
+      for (int q = 0; q < BlockRows; ++q)
+      {
+        sums[q] += head[q];
+      }
+    }
+    else
+    {
+      AddColumns(lr[r], fr[r], from, common, block, sums);
+    }
+    AddColumns(lr[r], fr[r], j, jr, block, sums);
+    block.Store(jr, sums, diag[jr]);
   }
 }
 
@@ -314,11 +452,12 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
 
   // Entry (i, j) of L is (A(i, j) - sum_k L(i, k) L(j, k)) / L(j, j), the sum
   // over the columns k < j that both envelopes hold. Rows are taken in blocks
-  // of four: first every column left of the block, for all four rows at once,
-  // then the small triangle inside the block and the diagonals, row by row.
-  // The rows of the block are kept as doubles in a scratch array (each value
-  // the float that is stored), so the inner loops convert only the finished
-  // row they read.
+  // of six: first every column left of the block, for all six rows at once
+  // and, where the rows share their columns, against three finished rows at
+  // once; then the small triangle inside the block and the diagonals, row by
+  // row. The rows of the block are kept as doubles in a scratch array (each
+  // value the float that is stored), so the inner loops convert only the
+  // finished rows they read.
   int longest = 0;
   for (int i = 1; i < n; ++i)
   {
@@ -334,76 +473,48 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
 
   for (int i0 = 1; i0 < n; i0 += BlockRows)
   {
-    const int rows = std::min(BlockRows, n - i0);
-    int first[BlockRows];   // first column of each row
-    float* a[BlockRows];    // a[q][j - first[q]]: stored entry (i0 + q, j)
-    double* l[BlockRows];   // l[q][j - lowest]: the same entry of L, as a double
-    int lowest = i0 + rows; // smallest first column of the block
-    int highest = 0;        // largest first column of the block
-    for (int q = 0; q < rows; ++q)
+    Block block;
+    block.Rows = std::min(BlockRows, n - i0);
+    block.Lowest = i0 + block.Rows; // smallest first column of the block
+    for (int q = 0; q < block.Rows; ++q)
     {
       const int i = i0 + q;
-      first[q] = FirstColumn(xenv, i);
-      a[q] = env + (xenv[i] - 1);
-      lowest = std::min(lowest, first[q]);
-      highest = std::max(highest, first[q]);
+      block.First[q] = FirstColumn(xenv, i);
+      block.A[q] = env + (xenv[i] - 1);
+      block.Lowest = std::min(block.Lowest, block.First[q]);
     }
-    for (int q = 0; q < rows; ++q)
+    const int lowest = block.Lowest;
+    for (int q = 0; q < BlockRows; ++q)
     {
-      l[q] = scratch + q * stride;
+      block.L[q] = scratch + q * stride;
+      const int zeros = (q < block.Rows ? block.First[q] : i0) - lowest;
+      std::fill(block.L[q], block.L[q] + zeros, 0.0);
     }
+    const int* first = block.First;
+    double* const* l = block.L;
+    float* const* a = block.A;
+    const int rows = block.Rows;
 
-    // Columns left of the block.
-    for (int j = lowest; j < i0; ++j)
+    // Columns left of the block: three at a time where three finished rows
+    // share a long enough run of columns.
+    for (int j = lowest; j < i0;)
     {
-      const int fj = FirstColumn(xenv, j);
-      const float* lj = env + (xenv[j] - 1); // lj[k - fj] = L(j, k)
-      const float djj = diag[j];
-      if (rows == BlockRows && j >= highest)
+      if (j + TileRows <= i0)
       {
-        // The columns that every row shares with row j go through one pass;
-        // a row that starts earlier than the others adds its own head.
-        const int common = std::max(fj, highest);
-        double shared[BlockRows] = { 0.0, 0.0, 0.0, 0.0 };
-        if (j > common)
+        int common = lowest; // first column rows j .. j + 2 share
+        for (int r = 0; r < TileRows; ++r)
         {
-          const int c = common - lowest;
-          DotFourRows(lj + (common - fj), l[0] + c, l[1] + c, l[2] + c, l[3] + c, j - common,
-            shared);
+          common = std::max(common, FirstColumn(xenv, j + r));
         }
-        for (int q = 0; q < BlockRows; ++q)
+        if (j - common >= ShortestTile)
         {
-          const int from = std::max(first[q], fj);
-          double s = a[q][j - first[q]];
-          if (from < common)
-          {
-            s -= DotRow(lj + (from - fj), l[q] + (from - lowest), common - from);
-          }
-          s -= shared[q];
-          const float v = Entry(s, djj);
-          a[q][j - first[q]] = v;
-          l[q][j - lowest] = v;
+          FactorTile(xenv, env, diag, j, common, block);
+          j += TileRows;
+          continue;
         }
       }
-      else
-      {
-        for (int q = 0; q < rows; ++q)
-        {
-          if (first[q] > j)
-          {
-            continue;
-          }
-          const int from = std::max(first[q], fj);
-          double s = a[q][j - first[q]];
-          if (j > from)
-          {
-            s -= DotRow(lj + (from - fj), l[q] + (from - lowest), j - from);
-          }
-          const float v = Entry(s, djj);
-          a[q][j - first[q]] = v;
-          l[q][j - lowest] = v;
-        }
-      }
+      FactorColumn(xenv, env, diag, j, block);
+      ++j;
     }
 
     // The block's own triangle and the diagonals.

@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "DenseSolve.h"
 #include "EnvelopeCholesky.h"
+#include "EnvelopeProfile.h"
 #include "Stopwatch.h"
 
 #include <vtkObjectFactory.h>
@@ -71,6 +72,19 @@ struct SolveArrays
     EnvOrder = 0;
   }
 };
+
+// Refuses an envelope that Xenv's int row starts cannot address, naming the
+// radius that makes it so large. The text outlives the throw.
+[[noreturn]] void ThrowEnvelopeTooLarge(long long entries, float radius)
+{
+  static std::string message;
+  std::ostringstream text;
+  text << "The spline system is too large: its envelope would hold " << entries
+       << " entries, more than the " << EnvelopeEntryLimit
+       << " its row starts can address; choose a smaller radius than R = " << radius;
+  message = text.str();
+  throw message.c_str();
+}
 
 template <typename T>
 T* AllocateArray(size_t count, const char* failure)
@@ -167,6 +181,18 @@ int vtkSingleMatrixSolver::Solve()
     Diag[i] = 1.0f;
   }
 
+  // Each row's first column, counted before anything of the envelope is
+  // allocated: a system whose envelope the row starts cannot address is
+  // refused here.
+  Env = nullptr;
+  const long long constructionStart = GetMillisecondTicks();
+  const std::vector<int> firstColumn = EnvelopeFirstColumns(position, n, w, radius, radius2);
+  const long long entries = EnvelopeEntries(firstColumn);
+  if (entries > EnvelopeEntryLimit)
+  {
+    ThrowEnvelopeTooLarge(entries, this->Radius);
+  }
+
   // Envelope capacity: an estimate of two thirds of the band, then growth by
   // 5 n floats whenever the rows need more.
   const size_t growth = 5 * static_cast<size_t>(n);
@@ -185,26 +211,15 @@ int vtkSingleMatrixSolver::Solve()
     Env = AllocateArray<float>(capacity, "Not enough memory to allocate Env");
   }
 
-  const long long constructionStart = GetMillisecondTicks();
   Xenv[0] = 1;
   size_t nnz = 0;
   int relocations = 0;
   for (int i = 0; i < n; ++i)
   {
     const float* pi = &position[3 * static_cast<size_t>(i)];
-    int j = i - w > 0 ? i - w : 0;
-    double value = 0.0;
     // Leading zeros of the window are not stored: the row starts at its
     // first non-zero column.
-    for (; j < i; ++j)
-    {
-      value = SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2);
-      if (value != 0.0)
-      {
-        break;
-      }
-    }
-    for (; j < i; ++j)
+    for (int j = firstColumn[static_cast<size_t>(i)]; j < i; ++j)
     {
       if (nnz + 1 > capacity)
       {
@@ -217,11 +232,8 @@ int vtkSingleMatrixSolver::Solve()
         capacity += growth;
         ++relocations;
       }
-      Env[nnz++] = static_cast<float>(value);
-      if (j + 1 < i)
-      {
-        value = SplineBasis(&position[3 * static_cast<size_t>(j + 1)], pi, radius, radius2);
-      }
+      Env[nnz++] =
+        static_cast<float>(SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2));
     }
     Xenv[i + 1] = static_cast<int>(nnz + 1);
   }

@@ -298,6 +298,7 @@ TEST(NeighbourSearch, AnswersAsThePointLocator)
 
   vtkNew<vtkIdList> expected;
   vtkNew<vtkIdList> found;
+  std::vector<int> ids;
   for (const Set& s : sets)
   {
     PointSet set(s.Coords);
@@ -322,9 +323,14 @@ TEST(NeighbourSearch, AnswersAsThePointLocator)
         search.FindPointsWithinRadius(x, found);
         ASSERT_EQ(found->GetNumberOfIds(), expected->GetNumberOfIds())
           << s.Name << ", radius " << radius << ", query " << q;
+        search.FindPointsWithinRadius(x, ids);
+        ASSERT_EQ(static_cast<vtkIdType>(ids.size()), expected->GetNumberOfIds())
+          << s.Name << ", radius " << radius << ", query " << q;
         for (vtkIdType k = 0; k < expected->GetNumberOfIds(); ++k)
         {
           ASSERT_EQ(found->GetId(k), expected->GetId(k))
+            << s.Name << ", radius " << radius << ", query " << q << ", entry " << k;
+          ASSERT_EQ(ids[static_cast<size_t>(k)], expected->GetId(k))
             << s.Name << ", radius " << radius << ", query " << q << ", entry " << k;
         }
       }

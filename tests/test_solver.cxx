@@ -1,8 +1,11 @@
 // The spline solver: interpolation against an independent dense solve, the
 // envelope layout as the size report shows it, failures, and the accessors.
 
+#include "EnvelopeCholesky.h"
+#include "EnvelopeProfile.h"
 #include "GetWellOderredList.h"
 #include "TestSupport.h"
+#include "SplineBasis.h"
 #include "vtkSingleMatrixSolver.h"
 
 #include <gtest/gtest.h>
@@ -592,4 +595,121 @@ TEST(SplineSolverObject, IdentityAndTrace)
       std::string::npos);
   }
   solver->DebugOff();
+}
+
+// The first columns found through the grid are the ones a scan of each
+// row's window from its left end finds: random points in the plane and in a
+// volume, coincident points, points off any grid (not numbers, infinite),
+// windows narrower than the band, and radii that leave rows empty.
+TEST(EnvelopeProfile, FirstColumnsAreThoseOfTheWindowScan)
+{
+  std::mt19937 random(3);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 12; ++trial)
+  {
+    SCOPED_TRACE(testing::Message() << "trial " << trial);
+    const int n = 50 + 150 * trial;
+    std::vector<float> position(3 * static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+    {
+      for (int c = 0; c < 3; ++c)
+      {
+        position[3 * i + c] = c < 2 || trial % 3 == 2 ? static_cast<float>(unit(random)) : 0.0f;
+      }
+      if (i % 17 == 5)
+      {
+        std::copy_n(&position[3 * (i - 1)], 3, &position[3 * i]); // coincident
+      }
+    }
+    if (trial % 4 == 1)
+    {
+      position[3 * 7] = NAN;
+      position[3 * 9 + 1] = INFINITY;
+      position[3 * 11 + 2] = -INFINITY;
+    }
+    const double radius = trial % 4 == 3 ? 1e-4 : 0.05 + 0.02 * trial;
+    const double radius2 = radius * radius;
+    for (int window : { n, n / 3, 7, 0 })
+    {
+      const std::vector<int> first = EnvelopeFirstColumns(position, n, window, radius, radius2);
+      ASSERT_EQ(static_cast<int>(first.size()), n);
+      long long entries = 0;
+      for (int i = 0; i < n; ++i)
+      {
+        int j = std::max(0, i - window);
+        while (j < i && SplineBasis(&position[3 * j], &position[3 * i], radius, radius2) == 0.0)
+        {
+          ++j;
+        }
+        ASSERT_EQ(first[i], j) << "row " << i << ", window " << window;
+        entries += i - j;
+      }
+      EXPECT_EQ(EnvelopeEntries(first), entries);
+    }
+  }
+}
+
+// An envelope that Xenv's row starts cannot address is refused before the
+// envelope is allocated, naming the radius; one entry less is solved. The
+// limit is lowered so that the test needs no gigabytes.
+TEST(SplineSolver, EnvelopeTooLargeForItsRowStartsIsRefused)
+{
+  Problem problem;
+  AddFrame(problem);
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int i = 0; i < 80; ++i)
+  {
+    problem.Add(unit(random), unit(random), 0.0, static_cast<float>(unit(random)));
+  }
+  problem.Prepare(0.3f);
+  const long long entries = static_cast<long long>(ReferenceEnvelopeCount(problem, problem.Max));
+  ASSERT_GT(entries, 100);
+
+  const long long limit = EnvelopeEntryLimit;
+  EXPECT_EQ(limit, 2147483646LL); // the last row start, entries + 1, fits an int
+  struct Restore
+  {
+    long long Limit;
+    ~Restore() { EnvelopeEntryLimit = this->Limit; }
+  } restore{ limit };
+
+  EnvelopeEntryLimit = entries - 1;
+  vtkNew<vtkSingleMatrixSolver> solver;
+  std::vector<float> b = problem.Rhs;
+  solver->SetRadius(problem.Radius);
+  solver->SetPointArray(problem.Points);
+  solver->SetList(problem.List.data());
+  solver->SetMax(problem.Max);
+  solver->SetB(b.data());
+  testing::internal::CaptureStdout();
+  std::string thrown;
+  try
+  {
+    solver->Solve();
+  }
+  catch (const char* message)
+  {
+    thrown = message;
+  }
+  const std::string out = testing::internal::GetCapturedStdout();
+  std::ostringstream expected;
+  expected << "The spline system is too large: its envelope would hold " << entries
+           << " entries, more than the " << entries - 1
+           << " its row starts can address; choose a smaller radius than R = 0.3";
+  EXPECT_EQ(thrown, expected.str());
+  EXPECT_EQ(out, ""); // refused before the construction line
+  EXPECT_EQ(solver->GetSplineCoeff(), nullptr);
+  EXPECT_EQ(Env, nullptr);
+  EXPECT_EQ(Xenv, nullptr);
+  EXPECT_EQ(b, problem.Rhs);
+
+  EnvelopeEntryLimit = entries;
+  std::vector<std::string> report;
+  const std::vector<float> coeff = problem.Solve(&report);
+  unsigned long long nnz = 0;
+  int relocations = -1;
+  ParseReport(report, problem.Size(), &nnz, &relocations);
+  EXPECT_EQ(nnz, static_cast<unsigned long long>(entries));
+  EXPECT_EQ(coeff.size(), static_cast<size_t>(problem.Size() + 4));
 }

@@ -43,6 +43,125 @@ int DrawJitterInteger()
 #endif
 }
 
+// Vertices whose spline sums run side by side: the additions of one sum wait
+// on each other (each is rounded to float before the next), those of
+// different vertices do not.
+constexpr int SumLanes = 16;
+typedef double LaneSums __attribute__((vector_size(8 * SumLanes)));
+typedef float LaneFloats __attribute__((vector_size(4 * SumLanes)));
+
+#define SPLINE_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+
+// terms[k] = (1 - sqrt(squared[k]) / radius)^2 * coeff[ids[k]], k < count:
+// the basis term of each centre, computed as the straightforward loop does.
+// The coefficients are gathered first, so that the arithmetic runs in vector
+// registers (the compiler does not vectorise the gather).
+SPLINE_CLONES void BasisTerms(const double* squared, const int* ids, const double* coeff,
+  double radius, int count, double* terms)
+{
+  for (int k = 0; k < count; ++k)
+  {
+    terms[k] = coeff[ids[k]];
+  }
+  for (int k = 0; k < count; ++k)
+  {
+    const double d = std::sqrt(squared[k]);
+    const double t = 1.0 - d / radius;
+    terms[k] = t * t * terms[k];
+  }
+}
+
+// The sum of terms[v][0 .. length - 1] for each lane v, from 0 in single
+// precision: each addition in double, rounded to float. Every row holds
+// length terms (zeros past its own end: adding a zero to a float sum that is
+// not -0 leaves it as it is, and these sums start at +0).
+SPLINE_CLONES void SumInLanes(const double* const* terms, int length, float* sums)
+{
+  LaneSums s = {};
+  for (int k = 0; k < length; ++k)
+  {
+    LaneSums t;
+    for (int v = 0; v < SumLanes; ++v)
+    {
+      t[v] = terms[v][k];
+    }
+    s = __builtin_convertvector(__builtin_convertvector(s + t, LaneFloats), LaneSums);
+  }
+  for (int v = 0; v < SumLanes; ++v)
+  {
+    sums[v] = static_cast<float>(s[v]);
+  }
+}
+
+// The spline sums over the centres near query points (X, Y, 0) of the
+// normalised frame, SumLanes queries at a time.
+class SplineSums
+{
+public:
+  SplineSums(NeighbourSearch& search, const float* coeff, const int* unList, vtkIdType m,
+    double radius)
+    : Search(search)
+    , Radius(radius)
+    , Coefficient(static_cast<std::size_t>(m))
+  {
+    for (vtkIdType k = 0; k < m; ++k)
+    {
+      this->Coefficient[static_cast<std::size_t>(k)] = coeff[unList[k]];
+    }
+  }
+
+  // sums[k] for the query (x[k], y[k]); found[k] = 0 where no centre is near.
+  void Evaluate(const std::vector<float>& x, const std::vector<float>& y, std::vector<float>& sums,
+    std::vector<char>& found)
+  {
+    const std::size_t count = x.size();
+    sums.assign(count, 0.0f);
+    found.assign(count, 0);
+    for (std::size_t first = 0; first < count; first += SumLanes)
+    {
+      const int lanes = static_cast<int>(std::min<std::size_t>(SumLanes, count - first));
+      int longest = 0;
+      for (int v = 0; v < lanes; ++v)
+      {
+        const double q[3] = { x[first + v], y[first + v], 0.0 };
+        this->Search.FindPointsWithinRadius(q, this->Ids, this->Squared);
+        const int length = static_cast<int>(this->Ids.size());
+        std::vector<double>& terms = this->Terms[v];
+        terms.resize(static_cast<std::size_t>(length));
+        BasisTerms(this->Squared.data(), this->Ids.data(), this->Coefficient.data(), this->Radius,
+          length, terms.data());
+        this->Length[v] = length;
+        longest = std::max(longest, length);
+      }
+      const double* rows[SumLanes];
+      for (int v = 0; v < SumLanes; ++v)
+      {
+        std::vector<double>& terms = this->Terms[v];
+        const std::size_t length = v < lanes ? static_cast<std::size_t>(this->Length[v]) : 0;
+        terms.resize(length);
+        terms.resize(static_cast<std::size_t>(longest), 0.0);
+        rows[v] = terms.data();
+      }
+      float laneSums[SumLanes];
+      SumInLanes(rows, longest, laneSums);
+      for (int v = 0; v < lanes; ++v)
+      {
+        sums[first + v] = laneSums[v];
+        found[first + v] = this->Length[v] > 0;
+      }
+    }
+  }
+
+private:
+  NeighbourSearch& Search;
+  double Radius;
+  std::vector<double> Coefficient; // of each centre
+  std::vector<int> Ids;
+  std::vector<double> Squared;
+  std::vector<double> Terms[SumLanes];
+  int Length[SumLanes] = {};
+};
+
 // Appends every tuple of in to out, unchanged. Either array may be null. The
 // two arrays may differ in value type (the filter picks the output type from
 // its point precision), so the tuples go through double.
@@ -179,50 +298,59 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
 
   const vtkIdType m = ready ? this->PointArray->GetNumberOfPoints() : 0;
   const double radius = this->Radius;
-  // The centres near a vertex, as the locator finds them and in its order.
-  std::unique_ptr<NeighbourSearch> search;
+
+  // The vertices to move and their places in the normalised frame, the
+  // frame the reader placed the centres in. The query points lie in its
+  // plane z = 0.
+  std::vector<vtkIdType> moving;
+  std::vector<float> frameX;
+  std::vector<float> frameY;
   if (ready && anyInside && !flat)
   {
-    search.reset(new NeighbourSearch(this->Tree, this->PointArray, radius));
+    for (vtkIdType i = 0; i < n; ++i)
+    {
+      if (inside[static_cast<std::size_t>(i)])
+      {
+        double in[3];
+        inPts->GetPoint(i, in);
+        moving.push_back(i);
+        frameX.push_back(Normalised(static_cast<float>(in[0]), xmin, xmax));
+        frameY.push_back(Normalised(static_cast<float>(in[1]), ymin, ymax));
+      }
+    }
   }
+
+  // The spline at each of them: the basis terms of the centres within the
+  // support, in the order the locator returns them, summed in single
+  // precision.
+  std::vector<float> sums;
+  std::vector<char> found;
+  if (!moving.empty())
+  {
+    NeighbourSearch search(this->Tree, this->PointArray, radius);
+    SplineSums spline(search, this->SplineCoeff, this->UnList, m, radius);
+    spline.Evaluate(frameX, frameY, sums, found);
+  }
+
   vtkIdType affected = 0;
   float jitter = 0.0f;
+  std::size_t next = 0; // the next entry of moving
   const vtkIdType firstOut = outPts->GetNumberOfPoints();
-
   for (vtkIdType i = 0; i < n; ++i)
   {
     double in[3];
     inPts->GetPoint(i, in);
     double out[3] = { in[0], in[1], in[2] };
 
-    if (inside[static_cast<std::size_t>(i)] && !flat)
+    if (next < moving.size() && moving[next] == i)
     {
-      // The frame the reader placed the centres in.
-      const float X = Normalised(static_cast<float>(in[0]), xmin, xmax);
-      const float Y = Normalised(static_cast<float>(in[1]), ymin, ymax);
-      // The query point lies in the plane z = 0 of the frame.
-      const double q[3] = { X, Y, 0.0 };
-
-      search->FindPointsWithinRadius(q, this->NeighbourIds);
-      const vtkIdType found = this->NeighbourIds->GetNumberOfIds();
-      if (found > 0)
+      const std::size_t k = next++;
+      if (found[k])
       {
-        // The spline at q: the basis terms of the centres within the support,
-        // in the order the locator returned them, summed in single precision.
-        float s = 0.0f;
-        for (vtkIdType j = 0; j < found; ++j)
-        {
-          const vtkIdType k = this->NeighbourIds->GetId(j);
-          double p[3];
-          this->PointArray->GetPoint(k, p);
-          const double dx = p[0] - q[0];
-          const double dy = p[1] - q[1];
-          const double dz = p[2] - q[2];
-          const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
-          const double t = 1.0 - d / radius;
-          s = static_cast<float>(s + t * t * this->SplineCoeff[this->UnList[k]]);
-        }
-        // The linear tail; the z term vanishes since q lies in z = 0.
+        const float X = frameX[k];
+        const float Y = frameY[k];
+        float s = sums[k];
+        // The linear tail; the z term vanishes since the query lies in z = 0.
         const float* tail = this->SplineCoeff + m;
         s = static_cast<float>(s +
           (0.0 * tail[3] + static_cast<double>(Y) * tail[2] + static_cast<double>(X) * tail[1] +
@@ -240,8 +368,8 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
     }
 
     outPts->InsertNextPoint(out);
-    this->NeighbourIds->Reset();
   }
+  this->NeighbourIds->Reset();
 
   Report() << "Affected points: " << affected << "." << std::endl;
   ReportVoids(this, outPts, firstOut, inside);
