@@ -92,7 +92,7 @@ public:
 
   void ReadConstraints();
   void CheckInside();
-  void ChooseRadiusFromData(long long start);
+  void ChooseRadiusFromData();
   void CheckCost();
   void PrepareSystem();
   void Solve();
@@ -155,17 +155,15 @@ void RepairRun::CheckInside()
 //------------------------------------------------------------------------------
 // The radius the program's auto chooses: above the reach of the inside
 // vertices, within the memory of the machine, validated on replicas of the
-// repair. As the program counts twice its reading time as the rest of a run
-// besides the solve, the filter counts twice the time of its own preparation
-// so far (from start, a tick of GetMillisecondTicks).
-void RepairRun::ChooseRadiusFromData(long long start)
+// repair. The budget of the trial fits is reckoned from the model as the
+// program reckons it, so that the filter and the program choose alike.
+void RepairRun::ChooseRadiusFromData()
 {
-  const double runSeconds = 2.0 * 0.001 * static_cast<double>(GetMillisecondTicks() - start);
   try
   {
     const RadiusChoice choice = ChooseRadius(this->Reader->GetModel(),
       this->Reader->GetPointArray(), this->Reader->GetValues(), this->Inside, AvailableMemory(),
-      runSeconds);
+      EstimatedRunSeconds(this->Reader->GetModel()));
     this->Radius = static_cast<float>(choice.Radius);
   }
   catch (const char* message)
@@ -291,7 +289,6 @@ int vtkSurfaceRepairFilter::RequestData(
   {
     quiet.emplace();
   }
-  const long long start = GetMillisecondTicks();
   const float radius = static_cast<float>(this->Radius);
   float used = 0.0f;
   try
@@ -305,7 +302,7 @@ int vtkSurfaceRepairFilter::RequestData(
     run.CheckInside();
     if (this->AutoRadius)
     {
-      run.ChooseRadiusFromData(start);
+      run.ChooseRadiusFromData();
     }
     run.CheckCost();
     run.PrepareSystem();
