@@ -368,15 +368,14 @@ FactorOutcome FactorEnvelope(const EnvelopeSystem& system)
   outcome.Factor = Since(start);
   outcome.Positive = flag == 0;
 
-  // The five solves of Solve(): the four polynomial columns, then b.
+  // The five solves of Solve(), the four polynomial columns and b, in one
+  // pass as Solve() does them.
   std::vector<float> rhs[5] = { system.Tail[0], system.Tail[1], system.Tail[2], system.Tail[3],
     system.Rhs };
+  float* columns[5] = { rhs[0].data(), rhs[1].data(), rhs[2].data(), rhs[3].data(),
+    rhs[4].data() };
   start = Clock::now();
-  for (std::vector<float>& b : rhs)
-  {
-    solve_lower_envelope(n, system.Xenv.data(), env.data(), diag.data(), b.data());
-    solve_upper_envelope(n, system.Xenv.data(), env.data(), diag.data(), b.data());
-  }
+  solve_envelope_columns(n, system.Xenv.data(), env.data(), diag.data(), 5, columns);
   outcome.Substitute = Since(start);
   outcome.Solution = rhs[4];
   return outcome;

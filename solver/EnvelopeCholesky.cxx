@@ -196,6 +196,179 @@ ENVELOPE_CLONES void DotTile(const float* const* x, const double* const* y, int 
   DotRows<TileRows>(x, y, len, out);
 }
 
+// Right-hand sides that one pass of solve_envelope_columns() carries.
+constexpr int ColumnGroup = 6;
+
+// out[r] = sum of row[k] * x[r][k], k = 0 .. len - 1, for r < C, each added
+// exactly as envelope_dot() adds it: lane m of acc[r] is its partial sum s_m
+// and the tail goes into s_0. Each entry of the row is loaded once for all C.
+template <int C>
+inline __attribute__((always_inline)) void DotColumnsOf(
+  const float* row, const float* const* x, int len, double* out)
+{
+  Lanes acc[C];
+  for (int r = 0; r < C; ++r)
+  {
+    acc[r] = Lanes{ 0, 0, 0, 0 };
+  }
+  int k = 0;
+  for (; k + 4 <= len; k += 4)
+  {
+    const Lanes u = LoadLanes(row + k);
+    for (int r = 0; r < C; ++r)
+    {
+      acc[r] += u * LoadLanes(x[r] + k);
+    }
+  }
+  for (int r = 0; r < C; ++r)
+  {
+    double s0 = acc[r][0];
+    for (int m = k; m < len; ++m)
+    {
+      s0 += static_cast<double>(row[m]) * static_cast<double>(x[r][m]);
+    }
+    out[r] = (s0 + acc[r][1]) + (acc[r][2] + acc[r][3]);
+  }
+}
+
+// One row of L against count (1 .. ColumnGroup) right-hand sides.
+ENVELOPE_CLONES void DotColumns(
+  const float* row, const float* const* x, int count, int len, double* out)
+{
+  switch (count)
+  {
+    case 1:
+      DotColumnsOf<1>(row, x, len, out);
+      break;
+    case 2:
+      DotColumnsOf<2>(row, x, len, out);
+      break;
+    case 3:
+      DotColumnsOf<3>(row, x, len, out);
+      break;
+    case 4:
+      DotColumnsOf<4>(row, x, len, out);
+      break;
+    case 5:
+      DotColumnsOf<5>(row, x, len, out);
+      break;
+    default:
+      DotColumnsOf<ColumnGroup>(row, x, len, out);
+      break;
+  }
+}
+
+// x[k] = x[k] - t row[k], in double and rounded to float, k = 0 .. len - 1.
+ENVELOPE_CLONES void ScatterRow(float* x, const float* row, float t, int len)
+{
+  const double td = t;
+  for (int k = 0; k < len; ++k)
+  {
+    x[k] = static_cast<float>(x[k] - td * static_cast<double>(row[k]));
+  }
+}
+
+// solve_lower_envelope() on count (1 .. ColumnGroup) right-hand sides, row by
+// row for all of them: each keeps its own first nonzero component and most
+// recent nonzero result, and so skips what the single solve skips.
+void SolveLowerColumns(
+  int n, const int* xenv, const float* env, const float* diag, int count, float* const* rhs)
+{
+  int first[ColumnGroup];
+  int last[ColumnGroup];
+  int start = n - 1;
+  for (int r = 0; r < count; ++r)
+  {
+    first[r] = n - 1;
+    for (int i = 0; i < n - 1; ++i)
+    {
+      if (rhs[r][i] != 0.0f)
+      {
+        first[r] = i;
+        break;
+      }
+    }
+    last[r] = 0;
+    start = std::min(start, first[r]);
+  }
+
+  for (int i = start; i < n; ++i)
+  {
+    int len = xenv[i + 1] - xenv[i];
+    if (len > i)
+    {
+      len = i;
+    }
+    const int c = i - len;
+
+    double s[ColumnGroup];
+    const float* x[ColumnGroup];
+    int which[ColumnGroup];
+    int active = 0;
+    for (int r = 0; r < count; ++r)
+    {
+      if (i < first[r])
+      {
+        continue;
+      }
+      s[r] = rhs[r][i];
+      rhs[r][i] = 0.0f;
+      if (len > 0 && last[r] >= c)
+      {
+        which[active] = r;
+        x[active] = rhs[r] + c;
+        ++active;
+      }
+    }
+    if (active > 0)
+    {
+      double dots[ColumnGroup];
+      DotColumns(env + (xenv[i + 1] - 1 - len), x, active, len, dots);
+      for (int a = 0; a < active; ++a)
+      {
+        s[which[a]] -= dots[a];
+      }
+    }
+    for (int r = 0; r < count; ++r)
+    {
+      if (i >= first[r] && s[r] != 0.0)
+      {
+        rhs[r][i] = static_cast<float>(s[r] / diag[i]);
+        last[r] = i;
+      }
+    }
+  }
+}
+
+// solve_upper_envelope() on count right-hand sides, row by row for all.
+void SolveUpperColumns(
+  int n, const int* xenv, const float* env, const float* diag, int count, float* const* rhs)
+{
+  for (int i = n - 1; i >= 0; --i)
+  {
+    int len = xenv[i + 1] - xenv[i];
+    if (len > i)
+    {
+      len = i;
+    }
+    const int c = i - len;
+    const float* row = env + (xenv[i + 1] - 1 - len);
+    for (int r = 0; r < count; ++r)
+    {
+      if (rhs[r][i] == 0.0f)
+      {
+        continue;
+      }
+      const float t = static_cast<float>(static_cast<double>(rhs[r][i]) / diag[i]);
+      rhs[r][i] = t;
+      if (len > 0)
+      {
+        ScatterRow(rhs[r] + c, row, t, len);
+      }
+    }
+  }
+}
+
 // Shortest shared run of columns worth a tile; shorter ones go row by row.
 constexpr int ShortestTile = 16;
 
@@ -434,6 +607,21 @@ void solve_upper_envelope(int n, const int* xenv, const float* env, const float*
       rhs[c + k] =
         static_cast<float>(rhs[c + k] - static_cast<double>(t) * static_cast<double>(row[k]));
     }
+  }
+}
+
+void solve_envelope_columns(
+  int n, const int* xenv, const float* env, const float* diag, int count, float* const* rhs)
+{
+  if (n <= 0)
+  {
+    return;
+  }
+  for (int g = 0; g < count; g += ColumnGroup)
+  {
+    const int group = std::min(ColumnGroup, count - g);
+    SolveLowerColumns(n, xenv, env, diag, group, rhs + g);
+    SolveUpperColumns(n, xenv, env, diag, group, rhs + g);
   }
 }
 

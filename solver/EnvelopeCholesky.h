@@ -104,4 +104,24 @@ void solve_lower_envelope(int n, const int* xenv, const float* env, const float*
  */
 void solve_upper_envelope(int n, const int* xenv, const float* env, const float* diag, float* rhs);
 
+/**
+ * Solves L L^T x_r = b_r for several right-hand sides in one forward and one
+ * backward pass over L, so that the envelope is read twice in all instead of
+ * twice per right-hand side.
+ *
+ * @param n     order of L.
+ * @param xenv  input, size n + 1: row starts, counted from 1.
+ * @param env   input, size xenv[n] - 1: envelope of L.
+ * @param diag  input, size n: diagonal of L.
+ * @param count number of right-hand sides, at least 0.
+ * @param rhs   input, size count: pointers to count distinct arrays of size n,
+ *              each b_r on entry and x_r on return.
+ *
+ * Each x_r is bit for bit what solve_lower_envelope() followed by
+ * solve_upper_envelope() give for b_r alone: every right-hand side keeps its
+ * own leading zeros, skipped products and order of operations.
+ */
+void solve_envelope_columns(int n, const int* xenv, const float* env, const float* diag,
+  int count, float* const* rhs);
+
 #endif

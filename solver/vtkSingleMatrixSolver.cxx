@@ -9,6 +9,7 @@
 
 #include <vtkObjectFactory.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -32,7 +33,7 @@ struct SolveArrays
   float** S = nullptr;      // rows 0..4 x columns 0..4: -(P A^-1 P^T)
   float** W = nullptr;      // rows 0..n x columns 0..4: A^-1 P^T
   float* FrightPart = nullptr; // 4: -(P A^-1 b), then the tail coefficients
-  float* FFF = nullptr;     // n: right-hand side of the polynomial solves
+  float* FFF = nullptr;     // 4 n: the columns of P^T, solved in place
 
   ~SolveArrays() { this->Release(); }
 
@@ -149,7 +150,7 @@ int vtkSingleMatrixSolver::Solve()
   work.S = allocate_matrix(0, 4, 0, 4);
   work.W = allocate_matrix(0, n, 0, 4);
   work.FrightPart = AllocateArray<float>(4, "allocation faliture for the Fright_part");
-  work.FFF = AllocateArray<float>(n, "allocation faliture for the FFF");
+  work.FFF = AllocateArray<float>(4 * static_cast<size_t>(n), "allocation faliture for the FFF");
   EnvOrder = n;
 
   // The points in ordering position, three floats each.
@@ -261,17 +262,20 @@ int vtkSingleMatrixSolver::Solve()
     throw NotPositiveDefinite;
   }
 
-  // W = A^-1 P^T, one column per polynomial term.
+  // W = A^-1 P^T, one column per polynomial term, and B = A^-1 b: the five
+  // solves in one forward and one backward pass over L.
+  float* columns[5] = { work.FFF, work.FFF + n, work.FFF + 2 * static_cast<size_t>(n),
+    work.FFF + 3 * static_cast<size_t>(n), this->B };
+  for (int k = 0; k < 4; ++k)
+  {
+    std::copy(work.P[k], work.P[k] + n, columns[k]);
+  }
+  solve_envelope_columns(n, Xenv, Env, Diag, 5, columns);
   for (int k = 0; k < 4; ++k)
   {
     for (int i = 0; i < n; ++i)
     {
-      work.FFF[i] = work.P[k][i];
-    }
-    envelope_cholesky(2, work.FFF);
-    for (int i = 0; i < n; ++i)
-    {
-      work.W[i][k] = work.FFF[i];
+      work.W[i][k] = columns[k][i];
     }
   }
 
@@ -289,8 +293,7 @@ int vtkSingleMatrixSolver::Solve()
     }
   }
 
-  // B = A^-1 b, and the reduced right-hand side -(P A^-1 b).
-  envelope_cholesky(2, this->B);
+  // The reduced right-hand side -(P A^-1 b).
   for (int k = 0; k < 4; ++k)
   {
     double sum = 0.0;

@@ -410,6 +410,61 @@ TEST_F(EnvelopeCholeskyTest, BandedRowsAgreeWithThePlainFactorisation)
   }
 }
 
+// Several right-hand sides in one pass give, bit for bit, what one forward
+// and one backward solve give each of them: random factors with empty rows
+// and zeros inside the rows, right-hand sides with leading zeros of different
+// lengths (negative zeros among them), a single late nonzero, zeros
+// throughout, and more of them than one pass carries.
+TEST_F(EnvelopeCholeskyTest, SeveralRightHandSidesMatchSingleSolves)
+{
+  struct Case { unsigned Seed; int N, MaxLen; double Empty; };
+  for (const Case& c : { Case{ 11, 1, 0, 0 }, Case{ 12, 9, 8, 0.3 }, Case{ 13, 300, 120, 0.2 },
+         Case{ 14, 700, 699, 0.02 } })
+  {
+    SCOPED_TRACE(testing::Message() << "seed " << c.Seed << " n " << c.N);
+    Envelope a = RandomSpd(c.Seed, c.N, c.MaxLen, c.Empty, 0.2);
+    int flag = 0;
+    factor_envelope(c.N, a.X.data(), a.E.data(), a.D.data(), &flag);
+    ASSERT_EQ(flag, 0);
+
+    std::mt19937 random(c.Seed);
+    std::uniform_real_distribution<float> value(-10.0f, 10.0f);
+    std::vector<std::vector<float>> b;
+    for (const int zeros : { 0, c.N / 3, c.N - 1, c.N, c.N / 2, 0, 1, 2 * c.N / 3 })
+    {
+      std::vector<float> v(c.N);
+      std::generate(v.begin(), v.end(), [&] { return value(random); });
+      std::fill(v.begin(), v.begin() + zeros, b.size() % 2 == 0 ? 0.0f : -0.0f);
+      for (int i = zeros; i < c.N; i += 7)
+      {
+        v[i] = 0.0f;
+      }
+      b.push_back(v);
+    }
+    b.back().assign(c.N, 0.0f);
+    b.back().back() = 3.0f;
+
+    for (const size_t count : { size_t(1), size_t(5), b.size() })
+    {
+      std::vector<std::vector<float>> many(b.begin(), b.begin() + count);
+      std::vector<float*> columns;
+      for (std::vector<float>& v : many)
+      {
+        columns.push_back(v.data());
+      }
+      solve_envelope_columns(c.N, a.X.data(), a.E.data(), a.D.data(), static_cast<int>(count),
+        columns.data());
+      for (size_t r = 0; r < count; ++r)
+      {
+        std::vector<float> one = b[r];
+        solve_lower_envelope(c.N, a.X.data(), a.E.data(), a.D.data(), one.data());
+        solve_upper_envelope(c.N, a.X.data(), a.E.data(), a.D.data(), one.data());
+        EXPECT_TRUE(SameBits(many[r], one)) << "right-hand side " << r << " of " << count;
+      }
+    }
+  }
+}
+
 // With 2^30 and -2^30 among the products, a float sum in any grouping would
 // lose some of the ones: row 17 holds seventeen ones, rows 1 .. 16 are empty.
 TEST_F(EnvelopeCholeskyTest, InnerProductsAreSummedInDouble)
