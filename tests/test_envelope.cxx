@@ -415,6 +415,41 @@ TEST_F(EnvelopeCholeskyTest, BandedRowsAgreeWithThePlainFactorisation)
 // and zeros inside the rows, right-hand sides with leading zeros of different
 // lengths (negative zeros among them), a single late nonzero, zeros
 // throughout, and more of them than one pass carries.
+namespace
+{
+// Solves the right-hand sides b with L in one pass, count of them at a time,
+// and expects each result bit for bit equal to its own pair of solves.
+void ExpectSameAsSingleSolves(const Envelope& l, const std::vector<std::vector<float>>& b)
+{
+  const int n = l.N();
+  for (const size_t count : { size_t(1), size_t(5), b.size() })
+  {
+    std::vector<std::vector<float>> many(b.begin(), b.begin() + std::min(count, b.size()));
+    std::vector<float*> columns;
+    for (std::vector<float>& v : many)
+    {
+      columns.push_back(v.data());
+    }
+    solve_envelope_columns(n, l.X.data(), l.E.data(), l.D.data(), static_cast<int>(many.size()),
+      columns.data());
+    for (size_t r = 0; r < many.size(); ++r)
+    {
+      std::vector<float> one = b[r];
+      solve_lower_envelope(n, l.X.data(), l.E.data(), l.D.data(), one.data());
+      solve_upper_envelope(n, l.X.data(), l.E.data(), l.D.data(), one.data());
+      EXPECT_TRUE(SameBits(many[r], one)) << "right-hand side " << r << " of " << many.size();
+    }
+  }
+}
+} // namespace
+
+// Several right-hand sides in one pass give, bit for bit, what one forward
+// and one backward solve give each of them: random factors with empty rows
+// and zeros inside the rows, right-hand sides with leading zeros of different
+// lengths (negative zeros among them), a single late nonzero, zeros
+// throughout, and more of them than one pass carries. Then products of 2^60
+// and -2^60 beside ones, placed so that any other grouping of the four
+// partial sums, or a tail added to another one, changes the result.
 TEST_F(EnvelopeCholeskyTest, SeveralRightHandSidesMatchSingleSolves)
 {
   struct Case { unsigned Seed; int N, MaxLen; double Empty; };
@@ -443,26 +478,22 @@ TEST_F(EnvelopeCholeskyTest, SeveralRightHandSidesMatchSingleSolves)
     }
     b.back().assign(c.N, 0.0f);
     b.back().back() = 3.0f;
-
-    for (const size_t count : { size_t(1), size_t(5), b.size() })
-    {
-      std::vector<std::vector<float>> many(b.begin(), b.begin() + count);
-      std::vector<float*> columns;
-      for (std::vector<float>& v : many)
-      {
-        columns.push_back(v.data());
-      }
-      solve_envelope_columns(c.N, a.X.data(), a.E.data(), a.D.data(), static_cast<int>(count),
-        columns.data());
-      for (size_t r = 0; r < count; ++r)
-      {
-        std::vector<float> one = b[r];
-        solve_lower_envelope(c.N, a.X.data(), a.E.data(), a.D.data(), one.data());
-        solve_upper_envelope(c.N, a.X.data(), a.E.data(), a.D.data(), one.data());
-        EXPECT_TRUE(SameBits(many[r], one)) << "right-hand side " << r << " of " << count;
-      }
-    }
+    ExpectSameAsSingleSolves(a, b);
   }
+
+  // Rows 0 .. 5 empty, row 6 all ones over columns 0 .. 5 (one group of four
+  // and a tail of two), unit diagonal.
+  Envelope l;
+  for (int i = 0; i < 6; ++i)
+  {
+    l.Row({}, 1.0f);
+  }
+  l.Row(std::vector<float>(6, 1.0f), 1.0f);
+  const float big = std::ldexp(1.0f, 60);
+  std::vector<std::vector<float>> b = { { 1, 0, big, -big, 0, 0, 5 },
+    { big, -big, 1, 0, 0, 0, 5 }, { 0, 1, big, 0, -big, 0, 5 }, { big, 0, 0, 1, -big, 0, 5 },
+    { 0, 0, 0, 0, big, -big, 5 }, { -big, 1, 0, 0, big, 1, 5 } };
+  ExpectSameAsSingleSolves(l, b);
 }
 
 // With 2^30 and -2^30 among the products, a float sum in any grouping would
