@@ -167,26 +167,41 @@ bool WriteResultFile(vtkPolyData* data, const char* path)
   const char* text = writer->GetOutputString();
   const size_t size = static_cast<size_t>(writer->GetOutputStringLength());
 
-  std::string pattern = std::string(path) + ".XXXXXX";
+  const std::string temporary = WriteTemporaryBeside(path, text, size);
+  if (temporary.empty())
+  {
+    return false;
+  }
+  const bool ok = rename(temporary.c_str(), path) == 0;
+  if (!ok)
+  {
+    unlink(temporary.c_str());
+  }
+  return ok;
+}
+
+std::string WriteTemporaryBeside(const std::string& path, const char* data, size_t size)
+{
+  std::string pattern = path + ".XXXXXX";
   std::vector<char> temporary(pattern.begin(), pattern.end());
   temporary.push_back('\0');
   int fd = mkstemp(temporary.data());
   if (fd < 0)
   {
-    return false;
+    return std::string();
   }
   // mkstemp creates the file for the owner alone; give it the permissions a
   // plainly created file would have.
   mode_t mask = umask(0);
   umask(mask);
   bool ok = fchmod(fd, 0666 & ~mask) == 0;
-  ok = ok && WriteAll(fd, text, size);
+  ok = ok && WriteAll(fd, data, size);
   ok = ok && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temporary.data(), path) == 0;
   if (!ok)
   {
     unlink(temporary.data());
+    return std::string();
   }
-  return ok;
+  return std::string(temporary.data());
 }

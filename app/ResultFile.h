@@ -1,6 +1,9 @@
 #ifndef ResultFile_h
 #define ResultFile_h
 
+#include <cstddef>
+#include <string>
+
 class vtkDataArray;
 class vtkPolyData;
 
@@ -20,6 +23,14 @@ class vtkPolyData;
  * every array exactly.
  */
 bool WriteResultFile(vtkPolyData* data, const char* path);
+
+/**
+ * Writes size bytes of data to a new file beside path (path and a unique
+ * suffix), with the permissions a plainly created file would have, and
+ * flushes it to disk. Returns the new file's name, for the caller to rename
+ * onto path; or an empty string after a failure, which leaves no file.
+ */
+std::string WriteTemporaryBeside(const std::string& path, const char* data, size_t size);
 
 /**
  * True when VTK's ASCII output gives back every value exactly: the point

@@ -111,6 +111,7 @@ struct RunObjects
   vtkIdList* InsideList = nullptr;
   RepairViewer Viewer; // renderers, window, interactor, mappers and actors
   float* SplineCoeff = nullptr; // the solver's result, freed once nothing uses it
+  double FactorSeconds = 0.0;   // the factorisation's estimated time at the radius
 
   ~RunObjects() { this->Teardown(); }
 
@@ -186,7 +187,7 @@ void ChooseRadiusStage(RunObjects& run, RunInputs& inputs)
 
 // Refuses a radius whose system would not fit, before the ordering has
 // enumerated a neighbour pair; warns of a long factorisation.
-void CheckCost(const RunObjects& run, const RunInputs& inputs)
+void CheckCost(RunObjects& run, const RunInputs& inputs)
 {
   vtkPoints* points = run.Reader->GetPointArray();
   const std::string refusal = CostRefusal(points, inputs.Radius, AvailableMemory());
@@ -195,6 +196,7 @@ void CheckCost(const RunObjects& run, const RunInputs& inputs)
     ThrowMessage(refusal);
   }
   const CostEstimate cost = EstimateCost(points, inputs.Radius);
+  run.FactorSeconds = cost.FactorSeconds;
   if (cost.FactorSeconds > LongFactorisation)
   {
     std::cerr << "The factorisation at radius " << inputs.Radius << " will take about "
@@ -240,8 +242,7 @@ void SolveStage(RunObjects& run, const RunInputs& inputs)
   run.Solver->SetMax(run.Reader->GetMax());
   run.Solver->SetB(run.Reader->GetB());
   {
-    const SolveProgress progress(
-      EstimateCost(run.Reader->GetPointArray(), inputs.Radius).FactorSeconds, LongFactorisation);
+    const SolveProgress progress(run.FactorSeconds, LongFactorisation);
     run.Solver->Solve();
   }
   run.SplineCoeff = run.Solver->GetSplineCoeff();

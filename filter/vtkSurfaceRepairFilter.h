@@ -76,10 +76,9 @@ public:
    * Whether the filter chooses the radius from the data, as the program does
    * for the radius input auto: a multiple (2 to 3.5) of the reach of the
    * inside vertices that fits in memory, validated on replicas of the repair.
-   * Default off. The validation stops once it has taken about four runs; the
-   * filter counts its own run without the time its input took to read, so on
-   * the same data it may stop earlier than the program and choose a smaller
-   * multiple. GetChosenRadius tells which radius was used.
+   * Default off. The validation's budget is reckoned from the model as the
+   * program reckons it, so the filter chooses the program's radius for the
+   * same data. GetChosenRadius tells which radius was used.
    */
   vtkSetMacro(AutoRadius, bool);
   vtkGetMacro(AutoRadius, bool);

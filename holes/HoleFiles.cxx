@@ -1,4 +1,5 @@
 #include "HoleFiles.h"
+#include "ResultFile.h"
 
 #include <vtkFloatArray.h>
 #include <vtkNew.h>
@@ -6,64 +7,9 @@
 #include <vtkPolyData.h>
 #include <vtkPolyDataWriter.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-namespace
-{
-// Writes all of text to fd, retrying short writes; false on any error.
-bool WriteAll(int fd, const std::string& text)
-{
-  const char* at = text.data();
-  size_t size = text.size();
-  while (size > 0)
-  {
-    const ssize_t written = write(fd, at, size);
-    if (written < 0)
-    {
-      if (errno == EINTR)
-      {
-        continue;
-      }
-      return false;
-    }
-    at += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
-// Writes contents to a new temporary file beside path; its name, or empty.
-std::string WriteTemporary(const std::string& path, const std::string& contents)
-{
-  std::string name = path + ".XXXXXX";
-  std::vector<char> pattern(name.begin(), name.end());
-  pattern.push_back('\0');
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0)
-  {
-    return std::string();
-  }
-  // mkstemp creates the file for the owner alone; give it the permissions a
-  // plainly created file would have.
-  const mode_t mask = umask(0);
-  umask(mask);
-  bool ok = fchmod(fd, 0666 & ~mask) == 0;
-  ok = ok && WriteAll(fd, contents);
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  if (!ok)
-  {
-    unlink(pattern.data());
-    return std::string();
-  }
-  return std::string(pattern.data());
-}
-} // namespace
 
 void StagedFiles::Add(const std::string& path, std::string contents)
 {
@@ -76,7 +22,8 @@ bool StagedFiles::Commit(std::string& failed)
   bool ok = true;
   for (const auto& file : this->Files)
   {
-    const std::string temporary = WriteTemporary(file.first, file.second);
+    const std::string temporary =
+      WriteTemporaryBeside(file.first, file.second.data(), file.second.size());
     if (temporary.empty())
     {
       failed = file.first;

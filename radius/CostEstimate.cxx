@@ -186,7 +186,7 @@ std::vector<int> BreadthFirstCells(const CellGrid& grid)
 // Bytes and addressable entries: does the estimate fit?
 bool Fits(const CostEstimate& cost, double memory)
 {
-  return cost.EnvelopeEntries <= MaxEnvelopeEntries && cost.Bytes <= memory;
+  return cost.EnvelopeEntries <= static_cast<double>(EnvelopeEntryLimit) && cost.Bytes <= memory;
 }
 
 std::string FormatNumber(double value)
@@ -315,9 +315,9 @@ std::string CostRefusal(vtkPoints* points, double radius, double memory)
   message << "Radius " << radius << " is too large for " << cost.Points
           << " spline points: the system would need about " << FormatBytes(cost.Bytes) << " ("
           << FormatNumber(cost.EnvelopeEntries) << " envelope entries), ";
-  if (cost.EnvelopeEntries > MaxEnvelopeEntries)
+  if (cost.EnvelopeEntries > static_cast<double>(EnvelopeEntryLimit))
   {
-    message << "more than the " << static_cast<long long>(MaxEnvelopeEntries) + 1
+    message << "more than the " << EnvelopeEntryLimit
             << " entries the solver can address";
   }
   else

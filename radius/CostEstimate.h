@@ -1,6 +1,8 @@
 #ifndef CostEstimate_h
 #define CostEstimate_h
 
+#include "EnvelopeProfile.h" // EnvelopeEntryLimit, the entries the solver can address
+
 #include <string>
 
 class vtkPoints;
@@ -30,9 +32,6 @@ struct CostEstimate
 /// Estimates the cost of the spline system over points at radius (> 0).
 CostEstimate EstimateCost(vtkPoints* points, double radius);
 
-/// Envelope entries the 32-bit row starts of the solver can address.
-constexpr double MaxEnvelopeEntries = 2147483646.0;
-
 /**
  * Bytes the solve may take: 80% of the physical memory, or of the address
  * space or data limit of the process when one of them is lower.
@@ -41,7 +40,7 @@ double AvailableMemory();
 
 /**
  * The cost guard. Returns an empty text when the system at radius fits in
- * memory bytes and within MaxEnvelopeEntries; otherwise the message that
+ * memory bytes and within EnvelopeEntryLimit; otherwise the message that
  * refuses the radius, naming it, the estimated memory and the largest radius
  * that would fit.
  */
@@ -49,7 +48,7 @@ std::string CostRefusal(vtkPoints* points, double radius, double memory);
 
 /**
  * The largest radius, not above upTo, whose system fits in memory bytes and
- * within MaxEnvelopeEntries, to about 1%; 0 when none does.
+ * within EnvelopeEntryLimit, to about 1%; 0 when none does.
  */
 double LargestAffordableRadius(vtkPoints* points, double upTo, double memory);
 

@@ -322,7 +322,7 @@ std::vector<Case> Cases()
     { "RadiusTooLargeForTheSolver", { "big.vtk", "inside.pts", "all.pts", "1" }, "",
       WriteWholeModelOutside,
       { "Radius 1 is too large for 90012 spline points: the system would need about 11.3 GiB "
-        "(3.03828e+09 envelope entries), more than the 2147483647 entries the solver can address; "
+        "(3.03828e+09 envelope entries), more than the 2147483646 entries the solver can address; "
         "the largest radius that fits is about 0.351\n" },
       true },
     { "AutoRadiusWithMissingInsideList", With(3, "auto"), "",
