@@ -8,7 +8,9 @@ bundled sample, and the Jacksboro fault DEM and the topography/bathymetry grid o
 python-matplotlib-data), damages the heights inside, runs surface_repair on each case over a scan
 of R and with `auto`, and prints one table row per case: the reach, the best scanned R and its
 RMSE, the R auto chose and its RMSE, their ratio, the RMSE of the damaged input, and the time of
-the auto run against a run at the chosen R.
+the auto run against a run at the chosen R. Three tables: the cases the chooser was tuned on, the
+held-out cases, and the fresh held-out cases (added once the first held-out cases had been looked
+at while the chooser was reworked).
 
 Only the Python standard library is used (the .npz files are read by hand).
 """
@@ -139,8 +141,9 @@ def distance_to(hole_cells, nx, ny):
     return d
 
 
-def hole_case(terrain, shape, seed=1):
-    """Inside and outside vertex ids of a hole shape cut into terrain."""
+def hole_case(terrain, shape, seed=1, far_corner=False):
+    """Inside and outside vertex ids of a hole shape cut into terrain (the corner hole at the
+    first vertex, or with far_corner at the last)."""
     nx, ny = terrain.nx, terrain.ny
     cx, cy = nx / 2.0, ny / 2.0
     ring = 6
@@ -152,7 +155,7 @@ def hole_case(terrain, shape, seed=1):
     elif shape == "blob":
         inside = blob(nx, ny, seed)
     elif shape == "corner":
-        inside = disc(0, 0, 13)
+        inside = disc(nx - 1, ny - 1, 13) if far_corner else disc(0, 0, 13)
     elif shape == "narrow ring":
         inside, ring = disc(cx, cy, 10), 2
     elif shape == "wide ring":
@@ -236,8 +239,13 @@ def read_model_z(path):
 
 # --- runs ---------------------------------------------------------------------------------------
 
+# The groups of cases: tuned on; held out from the start; held out, added after the held-out
+# cases had been looked at (other parts of the DEMs, the corner hole at the far corner).
+TUNING, HELD_OUT, FRESH = "tuning", "held out", "fresh"
+
+
 class Case:
-    def __init__(self, name, model, inside, outside, truth, input_z, nx, ny, held_out):
+    def __init__(self, name, model, inside, outside, truth, input_z, nx, ny, group):
         self.name = name
         self.model = model
         self.inside_ids = inside    # inside vertex ids
@@ -245,7 +253,7 @@ class Case:
         self.truth = truth          # true height of each inside vertex, in list order
         self.input_z = input_z      # damaged height of each inside vertex
         self.nx, self.ny = nx, ny
-        self.held_out = held_out
+        self.group = group          # TUNING, HELD_OUT or FRESH
 
 
 def rmse(a, b):
@@ -321,28 +329,37 @@ def make_cases(sample_dir, sample_data, root):
     model = os.path.join(sample_dir, "model.vtk")
     z = read_model_z(model)
     cases.append(Case("sample", model, ins, outs, [truth[v] for v in ins], [z[v] for v in ins],
-                      100, 100, False))
+                      100, 100, TUNING))
 
     shapes = ["small disc", "large disc", "blob", "corner", "narrow ring", "wide ring", "spread"]
     jb = jacksboro(sample_data)
+    tb = topobathy(sample_data)
     terrains = [
         # Tuning: two crops apart from the sample's (rows 200-299, columns 250-349).
-        (jb.crop("jacksboro NW", 10, 10, 90, 110), False),
-        (jb.crop("jacksboro SW", 230, 60, 100, 100), False),
+        (jb.crop("jacksboro NW", 10, 10, 90, 110), TUNING),
+        (jb.crop("jacksboro SW", 230, 60, 100, 100), TUNING),
         # Held out: a third part of the same DEM, and a different kind of terrain.
-        (jb.crop("jacksboro E", 80, 280, 100, 120), True),
-        (topobathy(sample_data), True),
+        (jb.crop("jacksboro E", 80, 280, 100, 120), HELD_OUT),
+        (tb, HELD_OUT),
+        # Fresh: two more parts of the Jacksboro DEM that no other case touches, and the two
+        # halves of the topography/bathymetry grid, whose holes lie elsewhere than in the
+        # whole grid's cases.
+        (jb.crop("jacksboro C", 105, 135, 95, 110), FRESH),
+        (jb.crop("jacksboro N", 0, 150, 80, 120), FRESH),
+        (tb.crop("topobathy W", 0, 0, 91, 64), FRESH),
+        (tb.crop("topobathy E", 0, 56, 91, 64), FRESH),
     ]
-    for terrain, held_out in terrains:
+    for terrain, group in terrains:
+        fresh = group == FRESH
         for k, shape in enumerate(shapes):
-            ins, outs = hole_case(terrain, shape, seed=k + 1)
-            heights = damaged(terrain, ins, seed=k + 11)
+            ins, outs = hole_case(terrain, shape, seed=k + (31 if fresh else 1), far_corner=fresh)
+            heights = damaged(terrain, ins, seed=k + (41 if fresh else 11))
             name = "%s, %s" % (terrain.name, shape)
             path = os.path.join(root, re.sub(r"[^a-z0-9]+", "_", name.lower()) + ".vtk")
             write_model(path, terrain, heights, "%s (damaged)" % name)
             flat = [v for row in terrain.z for v in row]
             cases.append(Case(name, path, ins, outs, [flat[v] for v in ins],
-                              [heights[v] for v in ins], terrain.nx, terrain.ny, held_out))
+                              [heights[v] for v in ins], terrain.nx, terrain.ny, group))
     return cases
 
 
@@ -411,7 +428,11 @@ def main():
     parser.add_argument("--no-timing", action="store_true", help="one run each, no medians")
     args = parser.parse_args()
 
-    root = args.work or tempfile.mkdtemp(prefix="surface_repair_quality.")
+    # Absolute, since the runs take place in a directory below it.
+    if args.work:
+        root = os.path.abspath(args.work)
+    else:
+        root = tempfile.mkdtemp(prefix="surface_repair_quality.")
     os.makedirs(root, exist_ok=True)
     cases = make_cases(os.path.abspath(args.sample_dir), os.path.abspath(args.sample_data), root)
     if args.cases:
@@ -424,12 +445,12 @@ def main():
     if args.reuse_scan and os.path.exists(cache_file):
         with open(cache_file) as f:
             cache = {k: [tuple(t) for t in v] for k, v in json.load(f).items()}
-    tuned, held = [], []
+    rows = {TUNING: [], HELD_OUT: [], FRESH: []}
     for case in cases:
         r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN, cache, not args.no_timing)
         with open(cache_file, "w") as f:
             json.dump(cache, f)
-        (held if case.held_out else tuned).append(r)
+        rows[case.group].append(r)
         if "error" in r:
             print("%s: auto failed: %s" % (case.name, r["error"]), file=sys.stderr)
         else:
@@ -437,8 +458,9 @@ def main():
                 case.name, r["best_e"], r["best_r"], r["auto_e"], r["auto_r"]), file=sys.stderr)
         if args.scan:
             print("  " + "  ".join("%.4g:%.4g" % t for t in r["scanned"]), file=sys.stderr)
-    print_table("Tuning cases", tuned)
-    print_table("Held-out cases", held)
+    print_table("Tuning cases", rows[TUNING])
+    print_table("Held-out cases", rows[HELD_OUT])
+    print_table("Fresh held-out cases", rows[FRESH])
 
 
 if __name__ == "__main__":
