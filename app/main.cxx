@@ -77,7 +77,6 @@ std::string AskWord(const char* question)
   return word;
 }
 
-
 RunInputs GetInputs(int argc, char* argv[])
 {
   RunInputs inputs;

@@ -143,7 +143,7 @@ protected:
   int* UnList;               // borrowed: centre id -> coefficient position
   vtkIdList* InsideList;     // borrowed: ids of the vertices to move
   vtkPointLocator* Tree;     // borrowed: locator over PointArray
-  vtkIdList* NeighbourIds;   // owned: result of each neighbour search
+  vtkIdList* NeighbourIds;   // owned: kept empty (the searches fill vectors of their own)
   bool Jitter;               // draw the random offset in z (initially true)
 
 private:
