@@ -134,13 +134,52 @@ constexpr int BlockRows = 6;
 
 // Finished rows taken together against a block: the tile is TileRows by
 // BlockRows.
-constexpr int TileRows = 3;
+constexpr int TileRows = 4;
+
+// The first rem (1 .. 3) values at p in the low lanes, zeros above: nothing
+// past p[rem - 1] is read.
+template <int Rem, typename T>
+inline __attribute__((always_inline)) Lanes TailLanes(const T* p)
+{
+  return Lanes{ static_cast<double>(p[0]), Rem > 1 ? static_cast<double>(p[1]) : 0.0,
+    Rem > 2 ? static_cast<double>(p[2]) : 0.0, 0.0 };
+}
+
+// The lanes of a, b, c and d each summed as SumLanes() sums them, in one
+// vector: a few shuffles instead of three scalar additions per sum.
+inline __attribute__((always_inline)) Lanes SumLanes4(Lanes a, Lanes b, Lanes c, Lanes d)
+{
+  const Lanes ab = __builtin_shufflevector(a, b, 0, 4, 2, 6) + __builtin_shufflevector(a, b, 1, 5, 3, 7);
+  const Lanes cd = __builtin_shufflevector(c, d, 0, 4, 2, 6) + __builtin_shufflevector(c, d, 1, 5, 3, 7);
+  return __builtin_shufflevector(ab, cd, 0, 1, 4, 5) + __builtin_shufflevector(ab, cd, 2, 3, 6, 7);
+}
+
+// acc[r][q] += x_r[k] * y_q[k] over the last rem columns k of the run.
+template <int R, int Rem>
+inline __attribute__((always_inline)) void AddTail(
+  const float* const* x, const double* const* y, int k, Lanes (*acc)[BlockRows])
+{
+  Lanes u[R];
+  for (int r = 0; r < R; ++r)
+  {
+    u[r] = TailLanes<Rem>(x[r] + k);
+  }
+  for (int q = 0; q < BlockRows; ++q)
+  {
+    const Lanes v = TailLanes<Rem>(y[q] + k);
+    for (int r = 0; r < R; ++r)
+    {
+      acc[r][q] += u[r] * v;
+    }
+  }
+}
 
 // The sums of x_r[k] * y_q[k], k = 0 .. len - 1, for R finished rows x_r and
 // the BlockRows rows y_q of the block, in out[BlockRows * r + q]. Each value
 // loaded feeds R or BlockRows multiply-adds, and the R * BlockRows partial
 // sums keep both multiply-add units busy: with R = 3 and 32 vector registers
-// the kernel runs near the processor's peak.
+// the kernel runs near the processor's peak. The last len % 4 columns go
+// through the same lanes, zero-filled, in one step shared by all the sums.
 template <int R>
 inline __attribute__((always_inline)) void DotRows(
   const float* const* x, const double* const* y, int len, double* out)
@@ -170,17 +209,31 @@ inline __attribute__((always_inline)) void DotRows(
       }
     }
   }
-  for (int r = 0; r < R; ++r)
+  switch (len - k)
   {
-    for (int q = 0; q < BlockRows; ++q)
-    {
-      double t = SumLanes(acc[r][q]);
-      for (int m = k; m < len; ++m)
-      {
-        t += static_cast<double>(x[r][m]) * y[q][m];
-      }
-      out[BlockRows * r + q] = t;
-    }
+    case 1:
+      AddTail<R, 1>(x, y, k, acc);
+      break;
+    case 2:
+      AddTail<R, 2>(x, y, k, acc);
+      break;
+    case 3:
+      AddTail<R, 3>(x, y, k, acc);
+      break;
+    default:
+      break;
+  }
+  Lanes* flat = &acc[0][0];
+  constexpr int Sums = R * BlockRows;
+  int m = 0;
+  for (; m + 4 <= Sums; m += 4)
+  {
+    const Lanes t = SumLanes4(flat[m], flat[m + 1], flat[m + 2], flat[m + 3]);
+    memcpy(out + m, &t, sizeof t);
+  }
+  for (; m < Sums; ++m)
+  {
+    out[m] = SumLanes(flat[m]);
   }
 }
 
@@ -429,16 +482,21 @@ struct Block
   double* L[BlockRows];
 
   // Stores L(i0 + q, j) = (A(i0 + q, j) - sum) / L(j, j) for the rows that
-  // reach column j; sums[q] is that row's inner product so far.
+  // reach column j; sums[q] is that row's inner product so far. The rows
+  // multiply by one reciprocal of L(j, j) instead of dividing each: the
+  // quotient may differ in the last bit of the double, which the float
+  // rounding almost always removes.
   void Store(int j, const double* sums, float djj)
   {
+    const double inverse = 1.0 / static_cast<double>(djj);
     for (int q = 0; q < this->Rows; ++q)
     {
       if (this->First[q] > j)
       {
         continue;
       }
-      const float v = Entry(this->A[q][j - this->First[q]] - sums[q], djj);
+      const double s = this->A[q][j - this->First[q]] - sums[q];
+      const float v = s != 0.0 ? static_cast<float>(s * inverse) : 0.0f;
       this->A[q][j - this->First[q]] = v;
       this->L[q][j - this->Lowest] = v;
     }
