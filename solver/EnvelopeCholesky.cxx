@@ -81,7 +81,7 @@ inline __attribute__((always_inline)) double SumLanes(Lanes v)
   __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
 // Sum of x[k] * y[k], k = 0 .. len - 1.
-ENVELOPE_CLONES double DotRow(const float* x, const double* y, int len)
+ENVELOPE_CLONES double DotRow(const float* x, const float* y, int len)
 {
   Lanes a = { 0, 0, 0, 0 };
   Lanes b = a;
@@ -99,13 +99,13 @@ ENVELOPE_CLONES double DotRow(const float* x, const double* y, int len)
   double s = SumLanes(a + b);
   for (; k < len; ++k)
   {
-    s += static_cast<double>(x[k]) * y[k];
+    s += static_cast<double>(x[k]) * static_cast<double>(y[k]);
   }
   return s;
 }
 
 // Sum of y[k]^2, k = 0 .. len - 1.
-ENVELOPE_CLONES double SumSquares(const double* y, int len)
+ENVELOPE_CLONES double SumSquares(const float* y, int len)
 {
   Lanes a = { 0, 0, 0, 0 };
   Lanes b = a;
@@ -123,7 +123,7 @@ ENVELOPE_CLONES double SumSquares(const double* y, int len)
   double s = SumLanes(a + b);
   for (; k < len; ++k)
   {
-    s += y[k] * y[k];
+    s += static_cast<double>(y[k]) * static_cast<double>(y[k]);
   }
   return s;
 }
@@ -157,7 +157,7 @@ inline __attribute__((always_inline)) Lanes SumLanes4(Lanes a, Lanes b, Lanes c,
 // acc[r][q] += x_r[k] * y_q[k] over the last rem columns k of the run.
 template <int R, int Rem>
 inline __attribute__((always_inline)) void AddTail(
-  const float* const* x, const double* const* y, int k, Lanes (*acc)[BlockRows])
+  const float* const* x, const float* const* y, int k, Lanes (*acc)[BlockRows])
 {
   Lanes u[R];
   for (int r = 0; r < R; ++r)
@@ -182,7 +182,7 @@ inline __attribute__((always_inline)) void AddTail(
 // through the same lanes, zero-filled, in one step shared by all the sums.
 template <int R>
 inline __attribute__((always_inline)) void DotRows(
-  const float* const* x, const double* const* y, int len, double* out)
+  const float* const* x, const float* const* y, int len, double* out)
 {
   Lanes acc[R][BlockRows];
   for (int r = 0; r < R; ++r)
@@ -238,13 +238,13 @@ inline __attribute__((always_inline)) void DotRows(
 }
 
 // One finished row against the block.
-ENVELOPE_CLONES void DotBlock(const float* x, const double* const* y, int len, double* out)
+ENVELOPE_CLONES void DotBlock(const float* x, const float* const* y, int len, double* out)
 {
   DotRows<1>(&x, y, len, out);
 }
 
 // TileRows finished rows against the block.
-ENVELOPE_CLONES void DotTile(const float* const* x, const double* const* y, int len, double* out)
+ENVELOPE_CLONES void DotTile(const float* const* x, const float* const* y, int len, double* out)
 {
   DotRows<TileRows>(x, y, len, out);
 }
@@ -479,7 +479,7 @@ struct Block
   int Lowest;
   int First[BlockRows];
   float* A[BlockRows];
-  double* L[BlockRows];
+  float* L[BlockRows];
 
   // Stores L(i0 + q, j) = (A(i0 + q, j) - sum) / L(j, j) for the rows that
   // reach column j; sums[q] is that row's inner product so far. The rows
@@ -503,7 +503,7 @@ struct Block
   }
 
   // Pointers to column c of every scratch row.
-  void Columns(int c, const double** y) const
+  void Columns(int c, const float** y) const
   {
     for (int q = 0; q < BlockRows; ++q)
     {
@@ -525,7 +525,7 @@ inline void AddColumns(
     const double ljc = lj[c - fj];
     for (int q = 0; q < BlockRows; ++q)
     {
-      sums[q] += ljc * block.L[q][c - block.Lowest];
+      sums[q] += ljc * static_cast<double>(block.L[q][c - block.Lowest]);
     }
   }
 }
@@ -539,7 +539,7 @@ void FactorColumn(const int* xenv, const float* env, const float* diag, int j, B
   double sums[BlockRows] = {};
   if (j > from)
   {
-    const double* y[BlockRows];
+    const float* y[BlockRows];
     block.Columns(from, y);
     DotBlock(lj + (from - fj), y, j - from, sums);
   }
@@ -562,7 +562,7 @@ void FactorTile(const int* xenv, const float* env, const float* diag, int j, int
     lr[r] = env + (xenv[j + r] - 1);
     x[r] = lr[r] + (common - fr[r]);
   }
-  const double* y[BlockRows];
+  const float* y[BlockRows];
   block.Columns(common, y);
   double tile[TileRows * BlockRows];
   DotTile(x, y, j - common, tile);
@@ -710,7 +710,7 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
     longest = std::max(longest, xenv[i + 1] - xenv[i]);
   }
   const size_t stride = static_cast<size_t>(longest) + BlockRows;
-  double* scratch = static_cast<double*>(malloc(sizeof(double) * stride * BlockRows));
+  float* scratch = static_cast<float*>(malloc(sizeof(float) * stride * BlockRows));
   if (scratch == nullptr)
   {
     FactorRowByRow(n, xenv, env, diag, flag);
@@ -734,10 +734,10 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
     {
       block.L[q] = scratch + q * stride;
       const int zeros = (q < block.Rows ? block.First[q] : i0) - lowest;
-      std::fill(block.L[q], block.L[q] + zeros, 0.0);
+      std::fill(block.L[q], block.L[q] + zeros, 0.0f);
     }
     const int* first = block.First;
-    double* const* l = block.L;
+    float* const* l = block.L;
     float* const* a = block.A;
     const int rows = block.Rows;
 
