@@ -24,7 +24,7 @@
  * accumulated in double and rounded to float only when stored.
  *
  * The kernels do not print and do not check the layout of their arrays; only
- * the factorisation allocates (a scratch copy of six rows, in double, and it
+ * the factorisation allocates (a scratch copy of six rows, and it
  * goes on row by row without it when memory is short). Only
  * envelope_cholesky() reads the process-wide state below and reports a failed
  * factorisation on standard output.
