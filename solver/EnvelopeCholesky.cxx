@@ -182,9 +182,8 @@ inline __attribute__((always_inline)) void AddTail(
 // whose AVX-512 units are 256 bits wide, 4 by 6 was measured a little faster
 // than 3 by 6, 3 by 8, 5 by 5 and 6 by 4; 2 by 12 and 8-lane vectors were
 // slower, unrolling no faster). Both operands are floats, widened as they are
-// loaded. The last
-// len % 4 columns go through the same lanes, zero-filled, in one step shared
-// by all the sums.
+// loaded. The last len % 4 columns go through the same lanes, zero-filled, in
+// one step shared by all the sums.
 template <int R>
 inline __attribute__((always_inline)) void DotRows(
   const float* const* x, const float* const* y, int len, double* out)
