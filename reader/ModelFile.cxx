@@ -3,7 +3,6 @@
 #include "TextScan.h"
 
 #include <vtkCellArray.h>
-#include <vtkCharArray.h>
 #include <vtkDataArray.h>
 #include <vtkDoubleArray.h>
 #include <vtkFloatArray.h>
@@ -19,6 +18,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <istream>
+#include <locale>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -126,13 +128,13 @@ private:
 };
 vtkStandardNewMacro(ComplaintWatch);
 
-// The bytes of the model file, read in one piece; the reader's stream reads
-// from them, and the number lists of an ASCII file are read from them
+// The bytes of the model file, read in one piece: the reader's stream reads
+// from them (ModelTextReader), and the number lists of an ASCII file are read from them
 // directly (see TextScan.h), the stream then set past them. Empty (Data
 // null) when the reader reads the file itself.
 struct ModelText
 {
-  vtkSmartPointer<vtkCharArray> Bytes;
+  std::unique_ptr<char[]> Bytes;
   const char* Data = nullptr;
   size_t Size = 0;
 };
@@ -140,7 +142,7 @@ struct ModelText
 // Reads the whole of the regular file path into text. False, with text
 // empty, for anything else, which the reader then opens itself and reports
 // as it does: a missing or unreadable file, a directory, an empty file, one
-// too large for the reader's input string.
+// of 2 GB or more.
 bool LoadModelText(const char* path, ModelText& text)
 {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -151,13 +153,13 @@ bool LoadModelText(const char* path, ModelText& text)
   struct stat info;
   bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
     info.st_size < INT_MAX;
-  auto bytes = vtkSmartPointer<vtkCharArray>::New();
+  std::unique_ptr<char[]> bytes;
   size_t done = 0;
   if (ok)
   {
     const size_t size = static_cast<size_t>(info.st_size);
-    bytes->SetNumberOfValues(static_cast<vtkIdType>(size));
-    char* data = bytes->GetPointer(0);
+    bytes.reset(new char[size]);
+    char* data = bytes.get();
     while (ok && done < size)
     {
       const ssize_t got = read(fd, data + done, size - done);
@@ -171,11 +173,85 @@ bool LoadModelText(const char* path, ModelText& text)
   {
     return false;
   }
-  text.Bytes = bytes;
-  text.Data = bytes->GetPointer(0);
+  text.Data = bytes.get();
+  text.Bytes = std::move(bytes);
   text.Size = done;
   return true;
 }
+
+// An input stream over bytes in memory that can tell and set its position,
+// as the reader's use of its stream needs.
+class TextBuffer : public std::streambuf
+{
+public:
+  TextBuffer(const char* data, size_t size)
+  {
+    char* begin = const_cast<char*>(data); // only ever read
+    this->setg(begin, begin, begin + size);
+  }
+
+protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir from, std::ios_base::openmode which)
+    override
+  {
+    const off_type size = this->egptr() - this->eback();
+    const off_type base =
+      from == std::ios_base::beg ? 0 : from == std::ios_base::cur ? this->gptr() - this->eback() : size;
+    const off_type to = base + offset;
+    if (!(which & std::ios_base::in) || to < 0 || to > size)
+    {
+      return pos_type(off_type(-1));
+    }
+    this->setg(this->eback(), this->eback() + to, this->egptr());
+    return pos_type(to);
+  }
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override
+  {
+    return this->seekoff(off_type(position), std::ios_base::beg, which);
+  }
+};
+
+class TextStream : public std::istream
+{
+public:
+  TextStream(const char* data, size_t size)
+    : std::istream(nullptr)
+    , Buffer(data, size)
+  {
+    this->rdbuf(&this->Buffer);
+    this->imbue(std::locale::classic());
+  }
+
+private:
+  TextBuffer Buffer;
+};
+
+// A polydata reader that reads from the file's bytes in memory without
+// copying them, as OpenVTKFile would have it read from the file.
+class ModelTextReader : public vtkPolyDataReader
+{
+public:
+  static ModelTextReader* New();
+  vtkTypeMacro(ModelTextReader, vtkPolyDataReader);
+
+  // Opens the file as OpenVTKFile does, or its bytes when text holds them.
+  bool Open(const char* path, const ModelText& text)
+  {
+    if (text.Data == nullptr)
+    {
+      return this->OpenVTKFile(path) != 0;
+    }
+    this->CloseVTKFile();
+    this->CurrentFileName = path;
+    this->IS = new TextStream(text.Data, text.Size);
+    return true;
+  }
+
+protected:
+  ModelTextReader() = default;
+  ~ModelTextReader() override = default;
+};
+vtkStandardNewMacro(ModelTextReader);
 
 // The number of bytes of the file after the reader's position.
 vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path, const ModelText& text)
@@ -695,17 +771,13 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
   }
   vtkNew<ComplaintWatch> watch;
   watch->Watch();
-  vtkNew<vtkPolyDataReader> reader;
+  vtkNew<ModelTextReader> reader;
   reader->SetFileName(path);
   ModelText text;
-  if (LoadModelText(path, text))
-  {
-    reader->SetInputArray(text.Bytes);
-    reader->ReadFromInputStringOn();
-  }
+  LoadModelText(path, text);
   auto output = vtkSmartPointer<vtkPolyData>::New();
   bool read = false;
-  if (reader->OpenVTKFile(path))
+  if (reader->Open(path, text))
   {
     char line[256];
     read = reader->ReadHeader(path) && reader->ReadString(line) &&
