@@ -261,7 +261,10 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
   const float zmin = static_cast<float>(bounds[4]);
   const float zmax = static_cast<float>(bounds[5]);
 
-  std::srand(static_cast<unsigned int>(std::time(nullptr)));
+  if (this->Jitter)
+  {
+    std::srand(static_cast<unsigned int>(std::time(nullptr)));
+  }
   this->Update();
 
   const bool ready =
