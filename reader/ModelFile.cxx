@@ -334,11 +334,7 @@ vtkSmartPointer<vtkCellArray> ScanLegacyCells(
   {
     return nullptr;
   }
-  std::vector<int> data(static_cast<size_t>(size));
-  size_t end = 0;
-  if (!ScanIntegers(text.Data, text.Size, static_cast<size_t>(at), data.size(), data.data(),
-        &end) ||
-    size < cellCount)
+  if (size < cellCount)
   {
     return nullptr;
   }
@@ -347,23 +343,26 @@ vtkSmartPointer<vtkCellArray> ScanLegacyCells(
   offsets->SetNumberOfValues(cellCount + 1);
   connectivity->SetNumberOfValues(size - cellCount);
   long long* offset = offsets->GetPointer(0);
-  long long* id = connectivity->GetPointer(0);
+  long long* ids = connectivity->GetPointer(0);
   offset[0] = 0;
-  vtkIdType listed = 0;
-  for (vtkIdType k = 0; k < size; ++listed)
+  size_t end = static_cast<size_t>(at);
+  for (vtkIdType cell = 0; cell < cellCount; ++cell)
   {
-    const vtkIdType length = data[static_cast<size_t>(k)];
     // The lists must fill size exactly with cellCount cells.
-    if (length < 0 || length > size - k - 1 || listed >= cellCount ||
-      offset[listed] + length > size - cellCount)
+    long long length = 0;
+    if (!ScanIntsWidened(text.Data, text.Size, end, 1, &length, &end) || length < 0 ||
+      offset[cell] + length > size - cellCount)
     {
       return nullptr;
     }
-    std::copy(data.begin() + k + 1, data.begin() + k + 1 + length, id + offset[listed]);
-    offset[listed + 1] = offset[listed] + length;
-    k += length + 1;
+    if (!ScanIntsWidened(text.Data, text.Size, end, static_cast<size_t>(length),
+          ids + offset[cell], &end))
+    {
+      return nullptr;
+    }
+    offset[cell + 1] = offset[cell] + length;
   }
-  if (listed != cellCount)
+  if (offset[cellCount] != size - cellCount)
   {
     return nullptr;
   }

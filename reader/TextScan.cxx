@@ -83,15 +83,18 @@ bool ScanRealList(const char* text, size_t size, size_t at, size_t count, T* val
   return true;
 }
 
-template <typename T>
+// Values read as T, stored as Stored.
+template <typename T, typename Stored>
 bool ScanIntegerList(
-  const char* text, size_t size, size_t at, size_t count, T* values, size_t* end)
+  const char* text, size_t size, size_t at, size_t count, Stored* values, size_t* end)
 {
   for (size_t k = 0; k < count; ++k)
   {
     at = SkipSpace(text, size, at);
     // from_chars takes a minus sign but no plus, and digits only.
-    const std::from_chars_result read = std::from_chars(text + at, text + size, values[k]);
+    T value = 0;
+    const std::from_chars_result read = std::from_chars(text + at, text + size, value);
+    values[k] = value;
     const size_t stop = static_cast<size_t>(read.ptr - text);
     if (read.ec != std::errc() || (stop < size && !IsSpace(text[stop])))
     {
@@ -119,13 +122,19 @@ bool ScanReals(
 bool ScanIntegers(
   const char* text, size_t size, size_t at, size_t count, int* values, size_t* end)
 {
-  return ScanIntegerList(text, size, at, count, values, end);
+  return ScanIntegerList<int>(text, size, at, count, values, end);
 }
 
 bool ScanIntegers(
   const char* text, size_t size, size_t at, size_t count, long long* values, size_t* end)
 {
-  return ScanIntegerList(text, size, at, count, values, end);
+  return ScanIntegerList<long long>(text, size, at, count, values, end);
+}
+
+bool ScanIntsWidened(
+  const char* text, size_t size, size_t at, size_t count, long long* values, size_t* end)
+{
+  return ScanIntegerList<int>(text, size, at, count, values, end);
 }
 
 bool NextWordStartsWith(const char* text, size_t size, size_t at, const char* prefix)

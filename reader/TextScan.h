@@ -36,6 +36,10 @@ bool ScanIntegers(const char* text, size_t size, size_t at, size_t count, int* v
 bool ScanIntegers(const char* text, size_t size, size_t at, size_t count, long long* values,
   size_t* end);
 
+/// count ints, as operator>> reads them into int, stored widened.
+bool ScanIntsWidened(const char* text, size_t size, size_t at, size_t count, long long* values,
+  size_t* end);
+
 /**
  * True if the next word from at starts with prefix, compared without case
  * (prefix in lower case).
