@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 namespace
@@ -83,6 +84,38 @@ bool ScanRealList(const char* text, size_t size, size_t at, size_t count, T* val
   return true;
 }
 
+// Reads an optional minus sign and decimal digits at text[at, size) into
+// value as std::from_chars does (false for no digits or a value out of T's
+// range), inline: the lists are mostly short numbers. Sets *stop after them.
+template <typename T>
+inline bool ParseInteger(const char* text, size_t size, size_t at, T* value, size_t* stop)
+{
+  using Wide = unsigned long long;
+  const bool negative = at < size && text[at] == '-';
+  at += negative ? 1 : 0;
+  const size_t digits = at;
+  const Wide limit = negative ? static_cast<Wide>(std::numeric_limits<T>::max()) + 1
+                              : static_cast<Wide>(std::numeric_limits<T>::max());
+  Wide v = 0;
+  for (; at < size && static_cast<unsigned char>(text[at] - '0') < 10; ++at)
+  {
+    const unsigned digit = static_cast<unsigned char>(text[at] - '0');
+    if (v > (limit - digit) / 10)
+    {
+      return false;
+    }
+    v = 10 * v + digit;
+  }
+  if (at == digits)
+  {
+    return false;
+  }
+  // Two's complement: the negation of v, within T's range by the limit.
+  *value = static_cast<T>(negative ? ~v + 1 : v);
+  *stop = at;
+  return true;
+}
+
 // Values read as T, stored as Stored.
 template <typename T, typename Stored>
 bool ScanIntegerList(
@@ -91,15 +124,14 @@ bool ScanIntegerList(
   for (size_t k = 0; k < count; ++k)
   {
     at = SkipSpace(text, size, at);
-    // from_chars takes a minus sign but no plus, and digits only.
+    // A minus sign but no plus, and digits only.
     T value = 0;
-    const std::from_chars_result read = std::from_chars(text + at, text + size, value);
-    values[k] = value;
-    const size_t stop = static_cast<size_t>(read.ptr - text);
-    if (read.ec != std::errc() || (stop < size && !IsSpace(text[stop])))
+    size_t stop = at;
+    if (!ParseInteger(text, size, at, &value, &stop) || (stop < size && !IsSpace(text[stop])))
     {
       return false;
     }
+    values[k] = value;
     at = stop;
   }
   *end = at;

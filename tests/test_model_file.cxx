@@ -276,7 +276,10 @@ TEST(TextScan, ReadsPlainNumbersAndHandsBackEverythingElse)
   std::vector<long long> values;
   ASSERT_TRUE(integers(" 12\n-7\t0009 9223372036854775807", 4, &values));
   EXPECT_EQ(values, (std::vector<long long>{ 12, -7, 9, 9223372036854775807LL }));
-  for (const char* refused : { "1 2", "1 +2 3", "1 2x 3", "1 9223372036854775808 3", "1 2.5 3" })
+  ASSERT_TRUE(integers("-9223372036854775808 -0 -12", 3, &values));
+  EXPECT_EQ(values, (std::vector<long long>{ -9223372036854775807LL - 1, 0, -12 }));
+  for (const char* refused : { "1 2", "1 +2 3", "1 2x 3", "1 9223372036854775808 3", "1 2.5 3",
+         "1 - 3", "1 -9223372036854775809 3", "1 99999999999999999999 3" })
   {
     EXPECT_FALSE(integers(refused, 3, &values)) << refused;
   }
