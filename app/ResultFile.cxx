@@ -223,7 +223,8 @@ std::string FormBinaryPointsAndCells(vtkPolyData* data)
   {
     ids += cells ? cells->GetNumberOfConnectivityIds() : 0;
   }
-  out.reserve(256 + 3 * static_cast<size_t>(count) * (single ? 4 : 8) + 4 * static_cast<size_t>(ids));
+  out.reserve(
+    256 + 3 * static_cast<size_t>(count) * (single ? 4 : 8) + 4 * static_cast<size_t>(ids));
   out += "# vtk DataFile Version 4.2\nvtk output\nBINARY\nDATASET POLYDATA\n";
   out += "POINTS " + std::to_string(count) + (single ? " float\n" : " double\n");
   if (single)

@@ -129,9 +129,9 @@ private:
 vtkStandardNewMacro(ComplaintWatch);
 
 // The bytes of the model file, read in one piece: the reader's stream reads
-// from them (ModelTextReader), and the number lists of an ASCII file are read from them
-// directly (see TextScan.h), the stream then set past them. Empty (Data
-// null) when the reader reads the file itself.
+// from them (ModelTextReader), and the number lists of an ASCII file are
+// read from them directly (see TextScan.h), the stream then set past them.
+// Empty (Data null) when the reader reads the file itself.
 struct ModelText
 {
   std::unique_ptr<char[]> Bytes;
@@ -195,8 +195,9 @@ protected:
     override
   {
     const off_type size = this->egptr() - this->eback();
+    const off_type here = this->gptr() - this->eback();
     const off_type base =
-      from == std::ios_base::beg ? 0 : from == std::ios_base::cur ? this->gptr() - this->eback() : size;
+      from == std::ios_base::beg ? 0 : from == std::ios_base::cur ? here : size;
     const off_type to = base + offset;
     if (!(which & std::ios_base::in) || to < 0 || to > size)
     {

@@ -210,9 +210,12 @@ __attribute__((target("avx512f"))) int BasisRowBlocks(
     const float* p = positions + 3 * static_cast<size_t>(k);
     const __m512 head = _mm512_loadu_ps(p);
     const __m512 tail = _mm512_castps256_ps512(_mm256_loadu_ps(p + 16));
-    const __m512d x = _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(head, xs, tail)));
-    const __m512d y = _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(head, ys, tail)));
-    const __m512d z = _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(head, zs, tail)));
+    const __m512d x =
+      _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(head, xs, tail)));
+    const __m512d y =
+      _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(head, ys, tail)));
+    const __m512d z =
+      _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(head, zs, tail)));
     const __m512d dx = _mm512_sub_round_pd(x, xi, exact);
     const __m512d dy = _mm512_sub_round_pd(y, yi, exact);
     const __m512d dz = _mm512_sub_round_pd(z, zi, exact);
