@@ -180,6 +180,15 @@ TEST(ModelFile, GivesWhatVtksReaderGivesForEveryKindOfFile)
   }
 }
 
+TEST(ModelFile, GivesWhatVtksReaderGivesForTheBundledSample)
+{
+  const std::string path = SampleFile("model.vtk");
+  std::string problem;
+  vtkSmartPointer<vtkPolyData> model = ReadModelFile(path.c_str(), problem);
+  EXPECT_EQ(problem, "");
+  ExpectSamePolyData(ReadWithVtk(path), model);
+}
+
 // Words the C library reads but from_chars does not, numbers in other
 // spellings, cells of another integer type: each read as the slow reading
 // reads it, and what follows the section still read.
