@@ -2,6 +2,7 @@
 
 #include "TextScan.h"
 
+#include <vtkAOSDataArrayTemplate.h>
 #include <vtkCellArray.h>
 #include <vtkDataArray.h>
 #include <vtkDoubleArray.h>
@@ -47,6 +48,27 @@ bool IsIntegerType(const char* type)
   return false;
 }
 
+// The position of the first id of ids[0, size) outside 0..count-1, or size.
+template <typename T>
+vtkIdType FirstStray(const T* ids, vtkIdType size, vtkIdType count)
+{
+  for (vtkIdType k = 0; k < size; ++k)
+  {
+    if (ids[k] < 0 || ids[k] >= count)
+    {
+      return k;
+    }
+  }
+  return size;
+}
+
+// The cell of the connectivity entry at, from the offsets of count cells.
+template <typename T>
+vtkIdType CellOfEntry(const T* offsets, vtkIdType cells, vtkIdType at)
+{
+  return static_cast<vtkIdType>(std::upper_bound(offsets, offsets + cells + 1, at) - offsets) - 1;
+}
+
 // The first cell of cells whose point ids are not all in 0..count-1, with the
 // offending id; false when every id is in range. firstCell is the id of the
 // first cell of this array in the model.
@@ -57,22 +79,60 @@ bool FindStrayPoint(vtkCellArray* cells, vtkIdType firstCell, vtkIdType count, v
   {
     return false;
   }
-  vtkIdType size = 0;
-  const vtkIdType* ids = nullptr;
-  cells->InitTraversal();
-  for (vtkIdType k = 0; cells->GetNextCell(size, ids); ++k)
+  const vtkIdType size = cells->GetNumberOfConnectivityIds();
+  const vtkIdType cellCount = cells->GetNumberOfCells();
+  vtkIdType at = 0;
+  if (cells->IsStorage64Bit())
   {
-    for (vtkIdType j = 0; j < size; ++j)
+    const auto* ids = cells->GetConnectivityArray64()->GetPointer(0);
+    at = FirstStray(ids, size, count);
+    if (at < size)
     {
-      if (ids[j] < 0 || ids[j] >= count)
-      {
-        *cell = firstCell + k;
-        *point = ids[j];
-        return true;
-      }
+      *cell = firstCell + CellOfEntry(cells->GetOffsetsArray64()->GetPointer(0), cellCount, at);
+      *point = ids[at];
     }
   }
-  return false;
+  else
+  {
+    const auto* ids = cells->GetConnectivityArray32()->GetPointer(0);
+    at = FirstStray(ids, size, count);
+    if (at < size)
+    {
+      *cell = firstCell + CellOfEntry(cells->GetOffsetsArray32()->GetPointer(0), cellCount, at);
+      *point = ids[at];
+    }
+  }
+  return at < size;
+}
+
+// The first point whose x or y is not finite, or a point before it; the
+// points' count when all are finite. Float and double coordinates are
+// scanned in place.
+vtkIdType FirstNonFinitePlanePosition(vtkPoints* points)
+{
+  vtkDataArray* data = points ? points->GetData() : nullptr;
+  if (data == nullptr || data->GetNumberOfComponents() != 3)
+  {
+    return 0;
+  }
+  const vtkIdType count = data->GetNumberOfTuples();
+  auto scan = [count](const auto* p) {
+    vtkIdType i = 0;
+    while (i < count && std::isfinite(p[3 * i]) && std::isfinite(p[3 * i + 1]))
+    {
+      ++i;
+    }
+    return i;
+  };
+  if (auto* floats = vtkAOSDataArrayTemplate<float>::FastDownCast(data))
+  {
+    return scan(floats->GetPointer(0));
+  }
+  if (auto* doubles = vtkAOSDataArrayTemplate<double>::FastDownCast(data))
+  {
+    return scan(doubles->GetPointer(0));
+  }
+  return 0;
 }
 
 // While it lives, stands in for VTK's output window: hands every message on to
@@ -228,12 +288,14 @@ private:
 };
 
 // A polydata reader that reads from the file's bytes in memory without
-// copying them, as OpenVTKFile would have it read from the file.
+// copying them, as OpenVTKFile would have it read from the file. It keeps
+// the class name of vtkPolyDataReader (no vtkTypeMacro), which VTK's error
+// messages name.
 class ModelTextReader : public vtkPolyDataReader
 {
 public:
   static ModelTextReader* New();
-  vtkTypeMacro(ModelTextReader, vtkPolyDataReader);
+  using Superclass = vtkPolyDataReader;
 
   // Opens the file as OpenVTKFile does, or its bytes when text holds them.
   bool Open(const char* path, const ModelText& text)
@@ -803,7 +865,7 @@ bool CheckModel(vtkPolyData* model, const char* name, std::string& problem)
 {
   vtkPoints* points = model->GetPoints();
   const vtkIdType count = points ? points->GetNumberOfPoints() : 0;
-  for (vtkIdType i = 0; i < count; ++i)
+  for (vtkIdType i = FirstNonFinitePlanePosition(points); i < count; ++i)
   {
     double p[3];
     points->GetPoint(i, p);

@@ -189,6 +189,20 @@ TEST(ModelFile, GivesWhatVtksReaderGivesForTheBundledSample)
   ExpectSamePolyData(ReadWithVtk(path), model);
 }
 
+// Cells are numbered across the kinds (vertices first), empty cells counted.
+TEST(ModelFile, AStrayPointIdNamesItsCell)
+{
+  TempDir dir;
+  WriteText(dir.File("m.vtk"), Header +
+      "POINTS 3 float\n0 0 0 1 0 0 0 1 0\nVERTICES 1 2\n1 0\n"
+      "POLYGONS 3 9\n0\n3 0 1 2\n3 0 1 9\n");
+  std::string problem;
+  EXPECT_EQ(ReadModelFile(dir.File("m.vtk").c_str(), problem), nullptr);
+  EXPECT_EQ(problem,
+    "Cell 3 of model " + dir.File("m.vtk") +
+      " refers to point 9, which is out of range (the model has 3 points)");
+}
+
 // Words the C library reads but from_chars does not, numbers in other
 // spellings, cells of another integer type: each read as the slow reading
 // reads it, and what follows the section still read.
