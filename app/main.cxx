@@ -192,12 +192,12 @@ void ChooseRadiusStage(RunObjects& run, RunInputs& inputs)
 void CheckCost(RunObjects& run, const RunInputs& inputs)
 {
   vtkPoints* points = run.Reader->GetPointArray();
-  const std::string refusal = CostRefusal(points, inputs.Radius, AvailableMemory());
+  const CostEstimate cost = EstimateCost(points, inputs.Radius);
+  const std::string refusal = CostRefusal(cost, points, inputs.Radius, AvailableMemory());
   if (!refusal.empty())
   {
     ThrowMessage(refusal);
   }
-  const CostEstimate cost = EstimateCost(points, inputs.Radius);
   run.FactorSeconds = cost.FactorSeconds;
   if (cost.FactorSeconds > LongFactorisation)
   {
