@@ -1,9 +1,11 @@
 #include "ResultFile.h"
 
 #include <vtkAOSDataArrayTemplate.h>
+#include <vtkCellArray.h>
 #include <vtkCellData.h>
 #include <vtkDataArray.h>
 #include <vtkFieldData.h>
+#include <vtkInformation.h>
 #include <vtkNew.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
@@ -15,7 +17,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -106,7 +110,143 @@ bool AsciiKeepsValues(vtkDataArray* array)
   }
   return true;
 }
+// Appends value in big-endian byte order, as VTK's binary files hold it.
+inline char* PutBigEndian(char* at, uint32_t value)
+{
+  value = __builtin_bswap32(value);
+  memcpy(at, &value, sizeof(value));
+  return at + sizeof(value);
+}
+
+inline char* PutBigEndian(char* at, uint64_t value)
+{
+  value = __builtin_bswap64(value);
+  memcpy(at, &value, sizeof(value));
+  return at + sizeof(value);
+}
+
+template <typename T, typename Bits>
+void AppendBigEndian(std::string& out, const T* values, size_t count)
+{
+  const size_t start = out.size();
+  out.resize(start + count * sizeof(T));
+  char* at = &out[start];
+  for (size_t k = 0; k < count; ++k)
+  {
+    Bits bits;
+    memcpy(&bits, values + k, sizeof(bits));
+    at = PutBigEndian(at, bits);
+  }
+}
+
+// True when data holds nothing but points and cells, so that vtkPolyDataWriter
+// would write nothing but the header, the points and the four cell sections:
+// no point, cell or field data, points of float or double without the
+// component names or information keys that it writes as metadata.
+bool HoldsOnlyPointsAndCells(vtkPolyData* data)
+{
+  vtkPoints* points = data->GetPoints();
+  vtkDataArray* coordinates = points ? points->GetData() : nullptr;
+  auto* floats = vtkAOSDataArrayTemplate<float>::FastDownCast(coordinates);
+  auto* doubles = vtkAOSDataArrayTemplate<double>::FastDownCast(coordinates);
+  if ((floats == nullptr && doubles == nullptr) || coordinates->GetNumberOfComponents() != 3 ||
+    coordinates->GetNumberOfTuples() < 1 || coordinates->HasAComponentName() ||
+    (coordinates->HasInformation() && coordinates->GetInformation()->GetNumberOfKeys() > 0))
+  {
+    return false;
+  }
+  for (vtkFieldData* arrays :
+    { static_cast<vtkFieldData*>(data->GetPointData()),
+      static_cast<vtkFieldData*>(data->GetCellData()), data->GetFieldData() })
+  {
+    if (arrays != nullptr && arrays->GetNumberOfArrays() != 0)
+    {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Appends one cell section as the legacy writer writes it: keyword, cell
+// count and list size, then each cell's size and point ids as big-endian
+// ints. Nothing for an empty array.
+bool AppendCells(std::string& out, const char* keyword, vtkCellArray* cells)
+{
+  const vtkIdType count = cells ? cells->GetNumberOfCells() : 0;
+  if (count < 1)
+  {
+    return true;
+  }
+  const vtkIdType size = count + cells->GetNumberOfConnectivityIds();
+  if (size > INT32_MAX)
+  {
+    return false; // beyond the int lists of the legacy layout
+  }
+  out += std::string(keyword) + " " + std::to_string(count) + " " + std::to_string(size) + "\n";
+  const size_t start = out.size();
+  out.resize(start + 4 * static_cast<size_t>(size));
+  char* at = &out[start];
+  vtkIdType length = 0;
+  const vtkIdType* ids = nullptr;
+  cells->InitTraversal();
+  while (cells->GetNextCell(length, ids))
+  {
+    at = PutBigEndian(at, static_cast<uint32_t>(length));
+    for (vtkIdType k = 0; k < length; ++k)
+    {
+      if (ids[k] > INT32_MAX)
+      {
+        return false;
+      }
+      at = PutBigEndian(at, static_cast<uint32_t>(static_cast<int>(ids[k])));
+    }
+  }
+  out += "\n";
+  return true;
+}
+
 } // namespace
+
+std::string FormBinaryPointsAndCells(vtkPolyData* data)
+{
+  if (!HoldsOnlyPointsAndCells(data))
+  {
+    return std::string();
+  }
+  vtkDataArray* coordinates = data->GetPoints()->GetData();
+  const vtkIdType count = coordinates->GetNumberOfTuples();
+  const bool single = coordinates->GetDataType() == VTK_FLOAT;
+  std::string out;
+  vtkIdType ids = data->GetNumberOfCells();
+  for (vtkCellArray* cells : { data->GetVerts(), data->GetLines(), data->GetPolys(),
+         data->GetStrips() })
+  {
+    ids += cells ? cells->GetNumberOfConnectivityIds() : 0;
+  }
+  out.reserve(
+    256 + 3 * static_cast<size_t>(count) * (single ? 4 : 8) + 4 * static_cast<size_t>(ids));
+  out += "# vtk DataFile Version 4.2\nvtk output\nBINARY\nDATASET POLYDATA\n";
+  out += "POINTS " + std::to_string(count) + (single ? " float\n" : " double\n");
+  if (single)
+  {
+    AppendBigEndian<float, uint32_t>(
+      out, vtkAOSDataArrayTemplate<float>::FastDownCast(coordinates)->GetPointer(0), 3 * count);
+  }
+  else
+  {
+    AppendBigEndian<double, uint64_t>(
+      out, vtkAOSDataArrayTemplate<double>::FastDownCast(coordinates)->GetPointer(0), 3 * count);
+  }
+  out += "\n";
+  if (!AppendCells(out, "VERTICES", data->GetVerts()) ||
+    !AppendCells(out, "LINES", data->GetLines()) ||
+    !AppendCells(out, "POLYGONS", data->GetPolys()) ||
+    !AppendCells(out, "TRIANGLE_STRIPS", data->GetStrips()))
+  {
+    return std::string();
+  }
+  return out;
+}
 
 bool AsciiKeepsArray(vtkDataArray* array)
 {
@@ -152,20 +292,27 @@ bool WriteResultFile(vtkPolyData* data, const char* path)
 {
   // The whole file is formed in memory first, so that every byte reaches the
   // disk through calls whose failure we see.
+  const bool binary = !AsciiKeepsEveryValue(data);
+  const std::string formed = binary ? FormBinaryPointsAndCells(data) : std::string();
   vtkNew<vtkPolyDataWriter> writer;
-  writer->SetInputData(data);
-  writer->SetFileVersion(vtkDataWriter::VTK_LEGACY_READER_VERSION_4_2);
-  if (!AsciiKeepsEveryValue(data))
+  const char* text = formed.data();
+  size_t size = formed.size();
+  if (formed.empty())
   {
-    writer->SetFileTypeToBinary();
+    writer->SetInputData(data);
+    writer->SetFileVersion(vtkDataWriter::VTK_LEGACY_READER_VERSION_4_2);
+    if (binary)
+    {
+      writer->SetFileTypeToBinary();
+    }
+    writer->WriteToOutputStringOn();
+    if (writer->Write() != 1 || writer->GetErrorCode() != 0)
+    {
+      return false;
+    }
+    text = writer->GetOutputString();
+    size = static_cast<size_t>(writer->GetOutputStringLength());
   }
-  writer->WriteToOutputStringOn();
-  if (writer->Write() != 1 || writer->GetErrorCode() != 0)
-  {
-    return false;
-  }
-  const char* text = writer->GetOutputString();
-  const size_t size = static_cast<size_t>(writer->GetOutputStringLength());
 
   const std::string temporary = WriteTemporaryBeside(path, text, size);
   if (temporary.empty())

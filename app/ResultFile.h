@@ -25,6 +25,14 @@ class vtkPolyData;
 bool WriteResultFile(vtkPolyData* data, const char* path);
 
 /**
+ * The binary legacy file (version 4.2) that vtkPolyDataWriter writes for
+ * data, byte for byte, formed directly: VTK's writer hands every value to its
+ * stream on its own, which took most of the result's writing. Empty when data
+ * holds more than points and cells (point, cell or field data, metadata of
+ * the points, ids beyond int); VTK's writer writes those.
+ */
+std::string FormBinaryPointsAndCells(vtkPolyData* data);
+/**
  * Writes size bytes of data to a new file beside path (path and a unique
  * suffix), with the permissions a plainly created file would have, and
  * flushes it to disk. Returns the new file's name, for the caller to rename

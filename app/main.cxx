@@ -31,9 +31,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <malloc.h>
 
 namespace
 {
@@ -189,12 +192,12 @@ void ChooseRadiusStage(RunObjects& run, RunInputs& inputs)
 void CheckCost(RunObjects& run, const RunInputs& inputs)
 {
   vtkPoints* points = run.Reader->GetPointArray();
-  const std::string refusal = CostRefusal(points, inputs.Radius, AvailableMemory());
+  const CostEstimate cost = EstimateCost(points, inputs.Radius);
+  const std::string refusal = CostRefusal(cost, points, inputs.Radius, AvailableMemory());
   if (!refusal.empty())
   {
     ThrowMessage(refusal);
   }
-  const CostEstimate cost = EstimateCost(points, inputs.Radius);
   run.FactorSeconds = cost.FactorSeconds;
   if (cost.FactorSeconds > LongFactorisation)
   {
@@ -288,6 +291,18 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
   run.Viewer.Show(model, run.Filter->GetOutput(), inputs.Model);
 }
 
+// Large blocks come from the heap and stay there when freed, so that each
+// stage reuses the memory the stages before it freed (the model's text, the
+// candidate lists, the matrix) instead of mapping fresh pages, each of which
+// costs a page fault when first touched. The run is short; the memory goes
+// back to the system when it ends.
+void KeepFreedMemory()
+{
+  mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest glibc takes
+  mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
+  mallopt(M_TOP_PAD, 64 << 20);
+}
+
 void Run(int argc, char* argv[])
 {
   RunInputs inputs = GetInputs(argc, argv);
@@ -318,6 +333,7 @@ void Run(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+  KeepFreedMemory();
   SetUpConsole();
   try
   {

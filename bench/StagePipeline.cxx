@@ -5,7 +5,6 @@
 #include "GetWellOderredList.h"
 #include "PointIdFile.h"
 #include "ResultFile.h"
-#include "SplineBasis.h"
 #include "vtkDatReader.h"
 #include "EnvelopeProfile.h"
 #include "NeighbourSearch.h"
@@ -133,22 +132,22 @@ double AssembleEnvelope(vtkPoints* points, const int* list, int max, float radiu
   for (int i = 0; i < n && env; ++i)
   {
     const float* pi = &position[3 * static_cast<size_t>(i)];
-    for (int j = first[static_cast<size_t>(i)]; j < i; ++j)
+    const int column = first[static_cast<size_t>(i)];
+    const size_t length = static_cast<size_t>(std::max(i - column, 0));
+    while (stored + length > capacity)
     {
-      if (stored == capacity)
+      capacity += growth;
+      float* grown = static_cast<float*>(realloc(env, sizeof(float) * capacity));
+      if (!grown)
       {
-        capacity += growth;
-        float* grown = static_cast<float*>(realloc(env, sizeof(float) * capacity));
-        if (!grown)
-        {
-          free(env);
-          throw std::bad_alloc();
-        }
-        env = grown;
+        free(env);
+        throw std::bad_alloc();
       }
-      env[stored++] =
-        static_cast<float>(SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2));
+      env = grown;
     }
+    BasisRow(&position[3 * static_cast<size_t>(column)], pi, static_cast<int>(length), radius,
+      radius2, env + stored);
+    stored += length;
     system.Xenv[i + 1] = static_cast<int>(stored + 1);
   }
   const double seconds = Since(start);

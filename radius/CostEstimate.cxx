@@ -306,7 +306,13 @@ double LargestAffordableRadius(vtkPoints* points, double upTo, double memory)
 //------------------------------------------------------------------------------
 std::string CostRefusal(vtkPoints* points, double radius, double memory)
 {
-  const CostEstimate cost = EstimateCost(points, radius);
+  return CostRefusal(EstimateCost(points, radius), points, radius, memory);
+}
+
+//------------------------------------------------------------------------------
+std::string CostRefusal(
+  const CostEstimate& cost, vtkPoints* points, double radius, double memory)
+{
   if (Fits(cost, memory))
   {
     return std::string();

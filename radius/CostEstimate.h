@@ -47,6 +47,13 @@ double AvailableMemory();
 std::string CostRefusal(vtkPoints* points, double radius, double memory);
 
 /**
+ * The cost guard for an estimate already made: cost must be
+ * EstimateCost(points, radius).
+ */
+std::string CostRefusal(
+  const CostEstimate& cost, vtkPoints* points, double radius, double memory);
+
+/**
  * The largest radius, not above upTo, whose system fits in memory bytes and
  * within EnvelopeEntryLimit, to about 1%; 0 when none does.
  */

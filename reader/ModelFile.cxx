@@ -1,5 +1,8 @@
 #include "ModelFile.h"
 
+#include "TextScan.h"
+
+#include <vtkAOSDataArrayTemplate.h>
 #include <vtkCellArray.h>
 #include <vtkDataArray.h>
 #include <vtkDoubleArray.h>
@@ -10,13 +13,23 @@
 #include <vtkOutputWindow.h>
 #include <vtkPoints.h>
 #include <vtkPolyDataReader.h>
+#include <vtkTypeInt64Array.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <istream>
+#include <locale>
+#include <memory>
 #include <sstream>
 #include <vector>
 
+#include <climits>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -35,6 +48,27 @@ bool IsIntegerType(const char* type)
   return false;
 }
 
+// The position of the first id of ids[0, size) outside 0..count-1, or size.
+template <typename T>
+vtkIdType FirstStray(const T* ids, vtkIdType size, vtkIdType count)
+{
+  for (vtkIdType k = 0; k < size; ++k)
+  {
+    if (ids[k] < 0 || ids[k] >= count)
+    {
+      return k;
+    }
+  }
+  return size;
+}
+
+// The cell of the connectivity entry at, from the offsets of count cells.
+template <typename T>
+vtkIdType CellOfEntry(const T* offsets, vtkIdType cells, vtkIdType at)
+{
+  return static_cast<vtkIdType>(std::upper_bound(offsets, offsets + cells + 1, at) - offsets) - 1;
+}
+
 // The first cell of cells whose point ids are not all in 0..count-1, with the
 // offending id; false when every id is in range. firstCell is the id of the
 // first cell of this array in the model.
@@ -45,22 +79,60 @@ bool FindStrayPoint(vtkCellArray* cells, vtkIdType firstCell, vtkIdType count, v
   {
     return false;
   }
-  vtkIdType size = 0;
-  const vtkIdType* ids = nullptr;
-  cells->InitTraversal();
-  for (vtkIdType k = 0; cells->GetNextCell(size, ids); ++k)
+  const vtkIdType size = cells->GetNumberOfConnectivityIds();
+  const vtkIdType cellCount = cells->GetNumberOfCells();
+  vtkIdType at = 0;
+  if (cells->IsStorage64Bit())
   {
-    for (vtkIdType j = 0; j < size; ++j)
+    const auto* ids = cells->GetConnectivityArray64()->GetPointer(0);
+    at = FirstStray(ids, size, count);
+    if (at < size)
     {
-      if (ids[j] < 0 || ids[j] >= count)
-      {
-        *cell = firstCell + k;
-        *point = ids[j];
-        return true;
-      }
+      *cell = firstCell + CellOfEntry(cells->GetOffsetsArray64()->GetPointer(0), cellCount, at);
+      *point = ids[at];
     }
   }
-  return false;
+  else
+  {
+    const auto* ids = cells->GetConnectivityArray32()->GetPointer(0);
+    at = FirstStray(ids, size, count);
+    if (at < size)
+    {
+      *cell = firstCell + CellOfEntry(cells->GetOffsetsArray32()->GetPointer(0), cellCount, at);
+      *point = ids[at];
+    }
+  }
+  return at < size;
+}
+
+// The first point whose x or y is not finite, or a point before it; the
+// points' count when all are finite. Float and double coordinates are
+// scanned in place.
+vtkIdType FirstNonFinitePlanePosition(vtkPoints* points)
+{
+  vtkDataArray* data = points ? points->GetData() : nullptr;
+  if (data == nullptr || data->GetNumberOfComponents() != 3)
+  {
+    return 0;
+  }
+  const vtkIdType count = data->GetNumberOfTuples();
+  auto scan = [count](const auto* p) {
+    vtkIdType i = 0;
+    while (i < count && std::isfinite(p[3 * i]) && std::isfinite(p[3 * i + 1]))
+    {
+      ++i;
+    }
+    return i;
+  };
+  if (auto* floats = vtkAOSDataArrayTemplate<float>::FastDownCast(data))
+  {
+    return scan(floats->GetPointer(0));
+  }
+  if (auto* doubles = vtkAOSDataArrayTemplate<double>::FastDownCast(data))
+  {
+    return scan(doubles->GetPointer(0));
+  }
+  return 0;
 }
 
 // While it lives, stands in for VTK's output window: hands every message on to
@@ -116,17 +188,251 @@ private:
 };
 vtkStandardNewMacro(ComplaintWatch);
 
+// The bytes of the model file, read in one piece: the reader's stream reads
+// from them (ModelTextReader), and the number lists of an ASCII file are
+// read from them directly (see TextScan.h), the stream then set past them.
+// Empty (Data null) when the reader reads the file itself.
+struct ModelText
+{
+  std::unique_ptr<char[]> Bytes;
+  const char* Data = nullptr;
+  size_t Size = 0;
+};
+
+// Reads the whole of the regular file path into text. False, with text
+// empty, for anything else, which the reader then opens itself and reports
+// as it does: a missing or unreadable file, a directory, an empty file, one
+// of 2 GB or more.
+bool LoadModelText(const char* path, ModelText& text)
+{
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+  {
+    return false;
+  }
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+    info.st_size < INT_MAX;
+  std::unique_ptr<char[]> bytes;
+  size_t done = 0;
+  if (ok)
+  {
+    const size_t size = static_cast<size_t>(info.st_size);
+    bytes.reset(new char[size]);
+    char* data = bytes.get();
+    while (ok && done < size)
+    {
+      const ssize_t got = read(fd, data + done, size - done);
+      ok = got > 0 || (got < 0 && errno == EINTR);
+      done += got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    // A file that grew meanwhile is read as far as its size said.
+  }
+  close(fd);
+  if (!ok)
+  {
+    return false;
+  }
+  text.Data = bytes.get();
+  text.Bytes = std::move(bytes);
+  text.Size = done;
+  return true;
+}
+
+// An input stream over bytes in memory that can tell and set its position,
+// as the reader's use of its stream needs.
+class TextBuffer : public std::streambuf
+{
+public:
+  TextBuffer(const char* data, size_t size)
+  {
+    char* begin = const_cast<char*>(data); // only ever read
+    this->setg(begin, begin, begin + size);
+  }
+
+protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir from, std::ios_base::openmode which)
+    override
+  {
+    const off_type size = this->egptr() - this->eback();
+    const off_type here = this->gptr() - this->eback();
+    const off_type base =
+      from == std::ios_base::beg ? 0 : from == std::ios_base::cur ? here : size;
+    const off_type to = base + offset;
+    if (!(which & std::ios_base::in) || to < 0 || to > size)
+    {
+      return pos_type(off_type(-1));
+    }
+    this->setg(this->eback(), this->eback() + to, this->egptr());
+    return pos_type(to);
+  }
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override
+  {
+    return this->seekoff(off_type(position), std::ios_base::beg, which);
+  }
+};
+
+class TextStream : public std::istream
+{
+public:
+  TextStream(const char* data, size_t size)
+    : std::istream(nullptr)
+    , Buffer(data, size)
+  {
+    this->rdbuf(&this->Buffer);
+    this->imbue(std::locale::classic());
+  }
+
+private:
+  TextBuffer Buffer;
+};
+
+// A polydata reader that reads from the file's bytes in memory without
+// copying them, as OpenVTKFile would have it read from the file. It keeps
+// the class name of vtkPolyDataReader (no vtkTypeMacro), which VTK's error
+// messages name.
+class ModelTextReader : public vtkPolyDataReader
+{
+public:
+  static ModelTextReader* New();
+  using Superclass = vtkPolyDataReader;
+
+  // Opens the file as OpenVTKFile does, or its bytes when text holds them.
+  bool Open(const char* path, const ModelText& text)
+  {
+    if (text.Data == nullptr)
+    {
+      return this->OpenVTKFile(path) != 0;
+    }
+    this->CloseVTKFile();
+    this->CurrentFileName = path;
+    this->IS = new TextStream(text.Data, text.Size);
+    return true;
+  }
+
+protected:
+  ModelTextReader() = default;
+  ~ModelTextReader() override = default;
+};
+vtkStandardNewMacro(ModelTextReader);
+
 // The number of bytes of the file after the reader's position.
-vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path)
+vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path, const ModelText& text)
 {
   struct stat info;
   std::istream* in = reader->GetIStream();
-  if (in == nullptr || stat(path, &info) != 0)
+  if (in == nullptr)
   {
     return 0;
   }
+  std::streamoff size = static_cast<std::streamoff>(text.Size);
+  if (text.Data == nullptr)
+  {
+    if (stat(path, &info) != 0)
+    {
+      return 0;
+    }
+    size = info.st_size;
+  }
   const std::streamoff at = in->tellg();
-  return at >= 0 && at <= info.st_size ? static_cast<vtkIdType>(info.st_size - at) : 0;
+  return at >= 0 && at <= size ? static_cast<vtkIdType>(size - at) : 0;
+}
+
+// The reader's position in text, or -1 when the lists cannot be read from
+// text directly (a binary file, a file the reader reads itself).
+std::streamoff ScanStart(vtkPolyDataReader* reader, const ModelText& text)
+{
+  std::istream* in = reader->GetIStream();
+  if (text.Data == nullptr || in == nullptr || reader->GetFileType() != VTK_ASCII)
+  {
+    return -1;
+  }
+  const std::streamoff at = in->tellg();
+  return at >= 0 && static_cast<size_t>(at) <= text.Size ? at : -1;
+}
+
+// Sets the reader's stream to offset end of text, after a list read from it.
+void ContinueAt(vtkPolyDataReader* reader, size_t end)
+{
+  reader->GetIStream()->seekg(static_cast<std::streamoff>(end));
+}
+
+// An offsets or connectivity array of count values of the (lower-case) type,
+// read from text in one pass; null when the reader has to read it (another
+// type, a binary file, a malformed list, metadata after the values). Of the
+// integer types only vtktypeint64 is taken, the one VTK's writer writes: the
+// reader reads the others into arrays of their own types, or refuses them
+// (vtktypeint32).
+vtkDataArray* ScanIdArray(
+  vtkPolyDataReader* reader, const ModelText& text, const char* type, vtkIdType count)
+{
+  const std::streamoff at = ScanStart(reader, text);
+  if (at < 0 || strcmp(type, "vtktypeint64") != 0)
+  {
+    return nullptr;
+  }
+  size_t end = 0;
+  vtkNew<vtkTypeInt64Array> values;
+  values->SetNumberOfValues(count);
+  if (!ScanIntegers(text.Data, text.Size, static_cast<size_t>(at), static_cast<size_t>(count),
+        values->GetPointer(0), &end) ||
+    NextWordStartsWith(text.Data, text.Size, end, "metadata"))
+  {
+    return nullptr;
+  }
+  ContinueAt(reader, end);
+  values->Register(nullptr); // handed over as ReadArray hands over its array
+  return values;
+}
+
+// The cells of a section before version 5 ("ncells size", then size ints,
+// each cell "n id id ..."), read from text in one pass into the offsets and
+// connectivity that InsertNextCell would build; null when the reader has to
+// read them (a binary file, a malformed list or structure).
+vtkSmartPointer<vtkCellArray> ScanLegacyCells(
+  vtkPolyDataReader* reader, const ModelText& text, vtkIdType cellCount, vtkIdType size)
+{
+  const std::streamoff at = ScanStart(reader, text);
+  if (at < 0)
+  {
+    return nullptr;
+  }
+  if (size < cellCount)
+  {
+    return nullptr;
+  }
+  vtkNew<vtkTypeInt64Array> offsets;
+  vtkNew<vtkTypeInt64Array> connectivity;
+  offsets->SetNumberOfValues(cellCount + 1);
+  connectivity->SetNumberOfValues(size - cellCount);
+  long long* offset = offsets->GetPointer(0);
+  long long* ids = connectivity->GetPointer(0);
+  offset[0] = 0;
+  size_t end = static_cast<size_t>(at);
+  for (vtkIdType cell = 0; cell < cellCount; ++cell)
+  {
+    // The lists must fill size exactly with cellCount cells.
+    long long length = 0;
+    if (!ScanIntsWidened(text.Data, text.Size, end, 1, &length, &end) || length < 0 ||
+      offset[cell] + length > size - cellCount)
+    {
+      return nullptr;
+    }
+    if (!ScanIntsWidened(text.Data, text.Size, end, static_cast<size_t>(length),
+          ids + offset[cell], &end))
+    {
+      return nullptr;
+    }
+    offset[cell + 1] = offset[cell] + length;
+  }
+  if (offset[cellCount] != size - cellCount)
+  {
+    return nullptr;
+  }
+  auto cells = vtkSmartPointer<vtkCellArray>::New();
+  cells->SetData(offsets, connectivity);
+  ContinueAt(reader, end);
+  return cells;
 }
 
 // Reads one cell section (VERTICES, LINES, POLYGONS or TRIANGLE_STRIPS, the
@@ -134,8 +440,8 @@ vtkIdType RemainingBytes(vtkPolyDataReader* reader, const char* path)
 // past the end of its arrays: VTK trusts the counts of the file. Files before
 // version 5 hold one list "n id id ..." per cell; later ones an offsets and a
 // connectivity array.
-bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::string& keyword,
-  vtkSmartPointer<vtkCellArray>& cells, std::string& problem)
+bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const ModelText& text,
+  const std::string& keyword, vtkSmartPointer<vtkCellArray>& cells, std::string& problem)
 {
   std::ostringstream malformed;
   malformed << "The " << keyword << " section of model " << path << " is malformed";
@@ -153,7 +459,7 @@ bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::str
   // Before version 5 the counts are of cells and of values, later ones of
   // offsets and of connectivity entries.
   const bool legacy = reader->GetFileMajorVersion() < 5;
-  const vtkIdType room = RemainingBytes(reader, path) / 2 + 2;
+  const vtkIdType room = RemainingBytes(reader, path, text) / 2 + 2;
   const bool fits = first >= 0 && second >= 0 && first <= room && second <= room &&
     (legacy ? first <= second : first + second <= room);
   if (!fits)
@@ -189,7 +495,11 @@ bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::str
         problem = malformed.str() + ": its " + names[part] + " are of type " + type;
         return false;
       }
-      vtkAbstractArray* array = reader->ReadArray(type, counts[part], 1);
+      vtkAbstractArray* array = ScanIdArray(reader, text, type, counts[part]);
+      if (array == nullptr)
+      {
+        array = reader->ReadArray(type, counts[part], 1);
+      }
       if (array == nullptr)
       {
         return false;
@@ -233,6 +543,11 @@ bool ReadCellSection(vtkPolyDataReader* reader, const char* path, const std::str
   }
 
   // Before version 5: "ncells size", then size ints.
+  cells = ScanLegacyCells(reader, text, first, second);
+  if (cells)
+  {
+    return true;
+  }
   std::vector<int> data(static_cast<size_t>(second));
   if (second > 0 && !reader->ReadCellsLegacy(second, data.data()))
   {
@@ -316,12 +631,53 @@ vtkDataArray* ReadAsciiReals(
   return data;
 }
 
+// The coordinates of count points (type float or double) read from text in
+// one pass; null when ReadAsciiReals has to read them word by word and say
+// what is wrong.
+vtkDataArray* ScanAsciiReals(
+  vtkPolyDataReader* reader, const ModelText& text, const char* type, vtkIdType count)
+{
+  const std::streamoff at = ScanStart(reader, text);
+  if (at < 0)
+  {
+    return nullptr;
+  }
+  const size_t values = 3 * static_cast<size_t>(count);
+  size_t end = 0;
+  vtkSmartPointer<vtkDataArray> data;
+  bool read = false;
+  if (strcmp(type, "double") == 0)
+  {
+    auto reals = vtkSmartPointer<vtkDoubleArray>::New();
+    reals->SetNumberOfComponents(3);
+    reals->SetNumberOfTuples(count);
+    read = ScanReals(text.Data, text.Size, static_cast<size_t>(at), values,
+      reals->GetPointer(0), &end);
+    data = reals;
+  }
+  else
+  {
+    auto reals = vtkSmartPointer<vtkFloatArray>::New();
+    reals->SetNumberOfComponents(3);
+    reals->SetNumberOfTuples(count);
+    read = ScanReals(text.Data, text.Size, static_cast<size_t>(at), values,
+      reals->GetPointer(0), &end);
+    data = reals;
+  }
+  if (!read)
+  {
+    return nullptr;
+  }
+  ContinueAt(reader, end);
+  data->Register(nullptr); // handed over as ReadArray hands over its array
+  return data;
+}
+
 // Reads the coordinates of a POINTS section of count points, as
 // vtkDataReader::ReadPointCoordinates does, but refuses an array that is not
 // numeric (a "string" array) instead of losing it.
-bool ReadPoints(
-  vtkPolyDataReader* reader, vtkPolyData* output, vtkIdType count, const char* path,
-  std::string& problem)
+bool ReadPoints(vtkPolyDataReader* reader, const ModelText& text, vtkPolyData* output,
+  vtkIdType count, const char* path, std::string& problem)
 {
   char type[256];
   if (!reader->ReadString(type))
@@ -338,9 +694,19 @@ bool ReadPoints(
     return false;
   }
   const bool real = strcmp(type, "float") == 0 || strcmp(type, "double") == 0;
-  vtkAbstractArray* array = real && reader->GetFileType() == VTK_ASCII
-    ? ReadAsciiReals(reader, type, count, path, problem)
-    : reader->ReadArray(type, count, 3);
+  vtkAbstractArray* array = nullptr;
+  if (real && reader->GetFileType() == VTK_ASCII)
+  {
+    array = ScanAsciiReals(reader, text, type, count);
+    if (array == nullptr)
+    {
+      array = ReadAsciiReals(reader, type, count, path, problem);
+    }
+  }
+  else
+  {
+    array = reader->ReadArray(type, count, 3);
+  }
   if (array == nullptr)
   {
     return false;
@@ -362,8 +728,8 @@ bool ReadPoints(
 // section that fails. VTK has reported the reason by then, unless problem
 // tells it. The file may be closed after a failure and must not be read
 // further.
-bool ReadSections(
-  vtkPolyDataReader* reader, vtkPolyData* output, const char* path, std::string& problem)
+bool ReadSections(vtkPolyDataReader* reader, const ModelText& text, vtkPolyData* output,
+  const char* path, std::string& problem)
 {
   char line[256];
   while (reader->ReadString(line))
@@ -390,7 +756,7 @@ bool ReadSections(
       // Every coordinate takes a byte at least, with its separator two in
       // text and four in binary: a count the rest of the file cannot hold
       // is refused before VTK allocates the array for it.
-      if (count > RemainingBytes(reader, path) / 3)
+      if (count > RemainingBytes(reader, path, text) / 3)
       {
         std::ostringstream text;
         text << "Model " << path << " declares " << count
@@ -398,7 +764,7 @@ bool ReadSections(
         problem = text.str();
         return false;
       }
-      if (!ReadPoints(reader, output, count, path, problem))
+      if (!ReadPoints(reader, text, output, count, path, problem))
       {
         return false;
       }
@@ -408,7 +774,7 @@ bool ReadSections(
     {
       const char kind = line[0];
       vtkSmartPointer<vtkCellArray> cells;
-      if (!ReadCellSection(reader, path, keyword, cells, problem))
+      if (!ReadCellSection(reader, path, text, keyword, cells, problem))
       {
         return false;
       }
@@ -467,17 +833,19 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
   }
   vtkNew<ComplaintWatch> watch;
   watch->Watch();
-  vtkNew<vtkPolyDataReader> reader;
+  vtkNew<ModelTextReader> reader;
   reader->SetFileName(path);
+  ModelText text;
+  LoadModelText(path, text);
   auto output = vtkSmartPointer<vtkPolyData>::New();
   bool read = false;
-  if (reader->OpenVTKFile(path))
+  if (reader->Open(path, text))
   {
     char line[256];
     read = reader->ReadHeader(path) && reader->ReadString(line) &&
       !strncmp(reader->LowerCase(line), "dataset", 7) && reader->ReadString(line) &&
       !strncmp(reader->LowerCase(line), "polydata", 8) &&
-      ReadSections(reader, output, path, problem);
+      ReadSections(reader, text, output, path, problem);
     reader->CloseVTKFile(); // harmless when a failed section has closed it already
   }
   watch->Stop();
@@ -497,7 +865,7 @@ bool CheckModel(vtkPolyData* model, const char* name, std::string& problem)
 {
   vtkPoints* points = model->GetPoints();
   const vtkIdType count = points ? points->GetNumberOfPoints() : 0;
-  for (vtkIdType i = 0; i < count; ++i)
+  for (vtkIdType i = FirstNonFinitePlanePosition(points); i < count; ++i)
   {
     double p[3];
     points->GetPoint(i, p);

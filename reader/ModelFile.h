@@ -12,7 +12,10 @@
  * The file is read with the building blocks of vtkPolyDataReader, section by
  * section, and reading stops at the first section that fails. The reader's own
  * loop goes on after a failed cell section and then reads from a stream it has
- * already closed, which crashes the process on a truncated model.
+ * already closed, which crashes the process on a truncated model. The file
+ * is read into memory in one piece; the number lists of ASCII points and
+ * cells are parsed from there in one pass where that gives exactly what the
+ * word-by-word reading gives, and by that reading otherwise.
  *
  * A model is refused when
  * - it cannot be opened, its header is not that of a VTK legacy file, or it

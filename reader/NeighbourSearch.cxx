@@ -8,6 +8,10 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace
 {
 // The locator's own bucket arithmetic, reached through a member pointer, so
@@ -35,6 +39,78 @@ constexpr int ColumnsPerRadius = 2;
 // reach of a query, a hair longer than the radius, stays within the
 // neighbourhood of its own column.
 constexpr double ColumnSlack = 1.0 + 1e-6;
+
+#if defined(__x86_64__)
+// The candidates begin .. begin + 8 * blocks (four doubles each: x, y, z and
+// the bucket and id as two ints), filtered as Filter does, eight at a time
+// in AVX-512 registers: the same differences, squares and sums, each rounded
+// (the rounding-mode forms are never fused into multiply-adds), the same
+// test. Kept ids (and squared distances) are packed at ids[found] (and
+// squared[found]); each block stores eight entries there, of which those
+// past the kept ones are overwritten later or cut off by the caller, so
+// eight entries must be writable past every position the block can start
+// at. Returns the new count.
+// GCC 12 takes the rounding-mode forms' unused pass-through operand for an
+// uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) size_t FilterBlocks(const double x[3], double radius2,
+  const double* begin, size_t blocks, bool withDistances, int* ids, double* squared,
+  size_t found)
+{
+  constexpr int exact = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+  const __m512d x0 = _mm512_set1_pd(x[0]);
+  const __m512d x1 = _mm512_set1_pd(x[1]);
+  const __m512d x2 = _mm512_set1_pd(x[2]);
+  const __m512d r2 = _mm512_set1_pd(radius2);
+  // Lanes of two loads of four candidates: x and y, then z and the ids.
+  const __m512i firstHalf = _mm512_setr_epi64(0, 4, 8, 12, 1, 5, 9, 13);
+  const __m512i secondHalf = _mm512_setr_epi64(2, 6, 10, 14, 3, 7, 11, 15);
+  const __m512i lower = _mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11);
+  const __m512i upper = _mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15);
+  for (size_t b = 0; b < blocks; ++b)
+  {
+    const double* p = begin + 32 * b;
+    const __m512d a0 = _mm512_loadu_pd(p);
+    const __m512d a1 = _mm512_loadu_pd(p + 8);
+    const __m512d a2 = _mm512_loadu_pd(p + 16);
+    const __m512d a3 = _mm512_loadu_pd(p + 24);
+    const __m512d xy01 = _mm512_permutex2var_pd(a0, firstHalf, a1);
+    const __m512d zw01 = _mm512_permutex2var_pd(a0, secondHalf, a1);
+    const __m512d xy23 = _mm512_permutex2var_pd(a2, firstHalf, a3);
+    const __m512d zw23 = _mm512_permutex2var_pd(a2, secondHalf, a3);
+    const __m512d px = _mm512_permutex2var_pd(xy01, lower, xy23);
+    const __m512d py = _mm512_permutex2var_pd(xy01, upper, xy23);
+    const __m512d pz = _mm512_permutex2var_pd(zw01, lower, zw23);
+    const __m512d pw = _mm512_permutex2var_pd(zw01, upper, zw23);
+    const __m512d d0 = _mm512_sub_round_pd(x0, px, exact);
+    const __m512d d1 = _mm512_sub_round_pd(x1, py, exact);
+    const __m512d d2 = _mm512_sub_round_pd(x2, pz, exact);
+    const __m512d s01 = _mm512_add_round_pd(
+      _mm512_mul_round_pd(d0, d0, exact), _mm512_mul_round_pd(d1, d1, exact), exact);
+    const __m512d distance2 = _mm512_add_round_pd(s01, _mm512_mul_round_pd(d2, d2, exact), exact);
+    const __mmask8 kept = _mm512_cmp_pd_mask(distance2, r2, _CMP_LE_OQ);
+    // The id is the upper int of the fourth double.
+    const __m256i id = _mm512_cvtepi64_epi32(_mm512_srli_epi64(_mm512_castpd_si512(pw), 32));
+    const __m512i packed = _mm512_maskz_compress_epi32(
+      static_cast<__mmask16>(kept), _mm512_castsi256_si512(id));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ids + found), _mm512_castsi512_si256(packed));
+    if (withDistances)
+    {
+      _mm512_storeu_pd(squared + found, _mm512_maskz_compress_pd(kept, distance2));
+    }
+    found += static_cast<size_t>(__builtin_popcount(kept));
+  }
+  return found;
+}
+#pragma GCC diagnostic pop
+
+bool HasWideFilter()
+{
+  static const bool has = __builtin_cpu_supports("avx512f");
+  return has;
+}
+#endif
 
 // Candidate lists hold every point once per column of its neighbourhood; past
 // this many entries (256 MiB) the search scans and sorts instead.
@@ -330,6 +406,17 @@ size_t NeighbourSearch::Filter(const double x[3], const Candidate* begin, const 
   const double x1 = x[1];
   const double x2 = x[2];
   const double radius2 = this->Radius2;
+#if defined(__x86_64__)
+  static_assert(sizeof(Candidate) == 32 && offsetof(Candidate, Id) == 28,
+    "FilterBlocks reads a candidate as four doubles, the id in the upper half of the last");
+  if (HasWideFilter())
+  {
+    const size_t blocks = static_cast<size_t>(end - begin) / 8;
+    found = FilterBlocks(x, radius2, reinterpret_cast<const double*>(begin), blocks,
+      WithDistances, ids, squared, found);
+    begin += 8 * blocks;
+  }
+#endif
   for (const Candidate* p = begin; p != end; ++p)
   {
     const double d0 = x0 - p->X[0];

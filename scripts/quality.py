@@ -1,16 +1,18 @@
 #!/usr/bin/python3
 """Repair quality of surface_repair against true heights, over a scan of R and with auto.
 
-    quality.py <surface_repair> <sample dir> <sample_data dir> [--cases NAME,...] [--work DIR]
+    quality.py <surface_repair> <sample dir> <sample_data dir> [--cases NAME,...] [--set SET]
+               [--final] [--work DIR]
 
 Cuts holes of several shapes and sizes into real elevation models whose heights are known (the
 bundled sample, and the Jacksboro fault DEM and the topography/bathymetry grid of Debian's
 python-matplotlib-data), damages the heights inside, runs surface_repair on each case over a scan
 of R and with `auto`, and prints one table row per case: the reach, the best scanned R and its
 RMSE, the R auto chose and its RMSE, their ratio, the RMSE of the damaged input, and the time of
-the auto run against a run at the chosen R. Three tables: the cases the chooser was tuned on, the
-held-out cases, and the fresh held-out cases (added once the first held-out cases had been looked
-at while the chooser was reworked).
+the auto run against a run at the chosen R. Four tables: the cases the chooser was tuned on, the
+held-out cases, the fresh held-out cases (added once the first held-out cases had been looked at
+while the chooser was reworked), and the final cases (added before the next rework; run only with
+--final or --set final, once for each chooser adopted).
 
 Only the Python standard library is used (the .npz files are read by hand).
 """
@@ -141,6 +143,10 @@ def distance_to(hole_cells, nx, ny):
     return d
 
 
+def ellipse(cx, cy, a, b):
+    return lambda i, j: ((i - cx) / a) ** 2 + ((j - cy) / b) ** 2 <= 1.0
+
+
 def hole_case(terrain, shape, seed=1, far_corner=False):
     """Inside and outside vertex ids of a hole shape cut into terrain (the corner hole at the
     first vertex, or with far_corner at the last)."""
@@ -148,7 +154,17 @@ def hole_case(terrain, shape, seed=1, far_corner=False):
     cx, cy = nx / 2.0, ny / 2.0
     ring = 6
     spread = None
-    if shape == "small disc":
+    if shape == "ellipse":
+        inside = ellipse(cx - 0.15 * nx, cy + 0.1 * ny, 13, 6)
+    elif shape == "medium disc":
+        inside = disc(cx + 0.2 * nx, cy - 0.15 * ny, 9)
+    elif shape == "side corner":
+        inside = disc(nx - 1, 0, 11)
+    elif shape == "ring of 4":
+        inside, ring = disc(cx, cy, 7), 4
+    elif shape == "sparse spread":
+        inside, spread = disc(cx - 0.1 * nx, cy - 0.1 * ny, 7), 0.1
+    elif shape == "small disc":
         inside = disc(cx, cy, 5)
     elif shape == "large disc":
         inside = disc(cx, cy, 16)
@@ -241,7 +257,10 @@ def read_model_z(path):
 
 # The groups of cases: tuned on; held out from the start; held out, added after the held-out
 # cases had been looked at (other parts of the DEMs, the corner hole at the far corner).
-TUNING, HELD_OUT, FRESH = "tuning", "held out", "fresh"
+# The final cases (other parts of the DEMs, other shapes and seeds) were added before the chooser
+# was reworked again and are looked at once per variant adopted.
+TUNING, HELD_OUT, FRESH, FINAL = "tuning", "held out", "fresh", "final"
+GROUPS = [TUNING, HELD_OUT, FRESH, FINAL]
 
 
 class Case:
@@ -253,7 +272,7 @@ class Case:
         self.truth = truth          # true height of each inside vertex, in list order
         self.input_z = input_z      # damaged height of each inside vertex
         self.nx, self.ny = nx, ny
-        self.group = group          # TUNING, HELD_OUT or FRESH
+        self.group = group          # one of GROUPS
 
 
 def rmse(a, b):
@@ -349,11 +368,21 @@ def make_cases(sample_dir, sample_data, root):
         (tb.crop("topobathy W", 0, 0, 91, 64), FRESH),
         (tb.crop("topobathy E", 0, 56, 91, 64), FRESH),
     ]
+    # Final: the two parts of the Jacksboro DEM that no other case touches (between the NW and
+    # SW crops, and between the SW crop and the sample), and the middle of the
+    # topography/bathymetry grid, with shapes and seeds of their own.
+    final_shapes = ["ellipse", "medium disc", "blob", "side corner", "ring of 4", "sparse spread"]
+    terrains += [
+        (jb.crop("jacksboro W", 110, 0, 105, 110), FINAL),
+        (jb.crop("jacksboro S", 244, 160, 100, 90), FINAL),
+        (tb.crop("topobathy C", 0, 28, 91, 64), FINAL),
+    ]
+    seeds = {TUNING: (1, 11), HELD_OUT: (1, 11), FRESH: (31, 41), FINAL: (61, 71)}
     for terrain, group in terrains:
         fresh = group == FRESH
-        for k, shape in enumerate(shapes):
-            ins, outs = hole_case(terrain, shape, seed=k + (31 if fresh else 1), far_corner=fresh)
-            heights = damaged(terrain, ins, seed=k + (41 if fresh else 11))
+        for k, shape in enumerate(final_shapes if group == FINAL else shapes):
+            ins, outs = hole_case(terrain, shape, seed=k + seeds[group][0], far_corner=fresh)
+            heights = damaged(terrain, ins, seed=k + seeds[group][1])
             name = "%s, %s" % (terrain.name, shape)
             path = os.path.join(root, re.sub(r"[^a-z0-9]+", "_", name.lower()) + ".vtk")
             write_model(path, terrain, heights, "%s (damaged)" % name)
@@ -390,6 +419,14 @@ def evaluate(exe, case, workdir, scan, cache, timing=True):
                 scanned=scanned)
 
 
+def matches(wanted, name):
+    """Whether wanted is the whole case name, or a run of whole words of it ("jacksboro N" picks
+    "jacksboro N, blob" but not "jacksboro NW, blob")."""
+    words = lambda text: re.findall(r"[A-Za-z0-9]+", text)
+    w, n = words(wanted), words(name)
+    return bool(w) and any(n[k:k + len(w)] == w for k in range(len(n) - len(w) + 1))
+
+
 def print_table(title, rows):
     if not rows:
         return
@@ -420,11 +457,17 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("sample_dir")
     parser.add_argument("sample_data")
-    parser.add_argument("--cases", default="", help="comma-separated substrings of case names")
+    parser.add_argument("--cases", default="",
+                        help="comma-separated case names, or words of them (\"jacksboro N\" is not"
+                        " \"jacksboro NW\")")
+    parser.add_argument("--set", default="", choices=[""] + [g.split()[0] for g in GROUPS],
+                        help="only the cases of one set (held: the held-out cases)")
     parser.add_argument("--work", default="", help="directory for the generated files")
     parser.add_argument("--scan", action="store_true", help="print the whole scan of each case")
     parser.add_argument("--reuse-scan", action="store_true",
                         help="take the scans from an earlier run in the same --work directory")
+    parser.add_argument("--final", action="store_true",
+                        help="also the final cases (left out unless asked for)")
     parser.add_argument("--no-timing", action="store_true", help="one run each, no medians")
     args = parser.parse_args()
 
@@ -435,9 +478,13 @@ def main():
         root = tempfile.mkdtemp(prefix="surface_repair_quality.")
     os.makedirs(root, exist_ok=True)
     cases = make_cases(os.path.abspath(args.sample_dir), os.path.abspath(args.sample_data), root)
+    if args.set:
+        cases = [c for c in cases if c.group.split()[0] == args.set]
+    elif not args.final:
+        cases = [c for c in cases if c.group != FINAL]
     if args.cases:
         wanted = [w.strip() for w in args.cases.split(",")]
-        cases = [c for c in cases if any(w in c.name for w in wanted)]
+        cases = [c for c in cases if any(matches(w, c.name) for w in wanted)]
     workdir = os.path.join(root, "run")
     os.makedirs(workdir, exist_ok=True)
     cache_file = os.path.join(root, "scans.json")
@@ -445,7 +492,7 @@ def main():
     if args.reuse_scan and os.path.exists(cache_file):
         with open(cache_file) as f:
             cache = {k: [tuple(t) for t in v] for k, v in json.load(f).items()}
-    rows = {TUNING: [], HELD_OUT: [], FRESH: []}
+    rows = {g: [] for g in GROUPS}
     for case in cases:
         r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN, cache, not args.no_timing)
         with open(cache_file, "w") as f:
@@ -461,6 +508,7 @@ def main():
     print_table("Tuning cases", rows[TUNING])
     print_table("Held-out cases", rows[HELD_OUT])
     print_table("Fresh held-out cases", rows[FRESH])
+    print_table("Final cases", rows[FINAL])
 
 
 if __name__ == "__main__":

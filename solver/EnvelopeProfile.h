@@ -19,6 +19,13 @@
 std::vector<int> EnvelopeFirstColumns(
   const std::vector<float>& position, int n, int window, double radius, double radius2);
 
+/**
+ * One row of the envelope: row[k] = SplineBasis(positions + 3 * k, pi) as a
+ * float, k < count, bit for bit; in AVX-512 registers where the processor
+ * has them.
+ */
+void BasisRow(
+  const float* positions, const float* pi, int count, double radius, double radius2, float* row);
 /// Entries the envelope of these rows stores: the sum of i - first[i].
 long long EnvelopeEntries(const std::vector<int>& first);
 

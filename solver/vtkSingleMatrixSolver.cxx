@@ -219,23 +219,24 @@ int vtkSingleMatrixSolver::Solve()
   {
     const float* pi = &position[3 * static_cast<size_t>(i)];
     // Leading zeros of the window are not stored: the row starts at its
-    // first non-zero column.
-    for (int j = firstColumn[static_cast<size_t>(i)]; j < i; ++j)
+    // first non-zero column. The envelope grows as it would entry by entry
+    // (a growth is longer than any row).
+    const int first = firstColumn[static_cast<size_t>(i)];
+    const size_t length = static_cast<size_t>(std::max(i - first, 0));
+    while (nnz + length > capacity)
     {
-      if (nnz + 1 > capacity)
+      float* grown = static_cast<float*>(realloc(Env, sizeof(float) * (capacity + growth)));
+      if (grown == nullptr)
       {
-        float* grown = static_cast<float*>(realloc(Env, sizeof(float) * (capacity + growth)));
-        if (grown == nullptr)
-        {
-          throw "Not enogh memory to relocate Env";
-        }
-        Env = grown;
-        capacity += growth;
-        ++relocations;
+        throw "Not enogh memory to relocate Env";
       }
-      Env[nnz++] =
-        static_cast<float>(SplineBasis(&position[3 * static_cast<size_t>(j)], pi, radius, radius2));
+      Env = grown;
+      capacity += growth;
+      ++relocations;
     }
+    BasisRow(&position[3 * static_cast<size_t>(first)], pi, static_cast<int>(length), radius,
+      radius2, Env + nnz);
+    nnz += length;
     Xenv[i + 1] = static_cast<int>(nnz + 1);
   }
   Report() << "Constructing time: " << (GetMillisecondTicks() - constructionStart) * 0.001

@@ -199,6 +199,7 @@ TEST(CostEstimate, RefusesTheUnaffordableAndNamesOneThatFits)
 
   const std::string refusal = CostRefusal(points, 1.0, 1.0e12);
   ASSERT_FALSE(refusal.empty());
+  EXPECT_EQ(CostRefusal(whole, points, 1.0, 1.0e12), refusal); // the driver's estimate reused
   EXPECT_EQ(refusal.rfind("Radius 1 is too large", 0), 0u) << refusal;
   EXPECT_NE(refusal.find("2147483646 entries"), std::string::npos) << refusal;
   const size_t at = refusal.find("the largest radius that fits is about ");

@@ -427,3 +427,87 @@ TEST(ResultFile, ValueVerdictAgreesWithVtkAsciiRoundTrip)
     EXPECT_LT(survivors, all->GetNumberOfValues() - 500);
   }
 }
+
+// A binary result of points and cells alone is formed without VTK's writer:
+// the same bytes as VTK's writer gives, for every cell kind, float and double
+// points, and models that carry more (written by VTK's writer).
+TEST(ResultFile, BinaryFilesAreTheBytesVtksWriterWrites)
+{
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> spread(-1e6, 1e6);
+  auto model = [&](bool doubles, bool allKinds, bool pointData) {
+    const int nx = 31;
+    const int ny = 19;
+    vtkNew<vtkPoints> points;
+    points->SetDataType(doubles ? VTK_DOUBLE : VTK_FLOAT);
+    for (int k = 0; k < nx * ny; ++k)
+    {
+      // Heights that ASCII would round, so that the file is binary.
+      points->InsertNextPoint(k % nx, k / nx, spread(random) / 3.0);
+    }
+    auto data = vtkSmartPointer<vtkPolyData>::New();
+    data->SetPoints(points);
+    vtkNew<vtkCellArray> polys;
+    for (int j = 0; j + 1 < ny; ++j)
+    {
+      for (int i = 0; i + 1 < nx; ++i)
+      {
+        const vtkIdType a = j * nx + i;
+        const vtkIdType quad[4] = { a, a + 1, a + nx + 1, a + nx };
+        polys->InsertNextCell(3 + (i + j) % 2, quad);
+      }
+    }
+    data->SetPolys(polys);
+    if (allKinds)
+    {
+      vtkNew<vtkCellArray> verts;
+      vtkNew<vtkCellArray> lines;
+      vtkNew<vtkCellArray> strips;
+      const vtkIdType ids[5] = { 0, nx, 1, nx + 1, nx * ny - 1 };
+      verts->InsertNextCell(1, ids + 4);
+      lines->InsertNextCell(2, ids);
+      lines->InsertNextCell(3, ids + 2);
+      strips->InsertNextCell(5, ids);
+      data->SetVerts(verts);
+      data->SetLines(lines);
+      data->SetStrips(strips);
+    }
+    if (pointData)
+    {
+      vtkNew<vtkFloatArray> values;
+      values->SetName("values");
+      values->SetNumberOfValues(nx * ny);
+      values->Fill(0.5f);
+      data->GetPointData()->AddArray(values);
+    }
+    return data;
+  };
+  for (bool doubles : { false, true })
+  {
+    for (bool allKinds : { false, true })
+    {
+      for (bool pointData : { false, true })
+      {
+        SCOPED_TRACE(std::string(doubles ? "double" : "float") + (allKinds ? ", every kind" : "") +
+          (pointData ? ", point data" : ""));
+        vtkSmartPointer<vtkPolyData> data = model(doubles, allKinds, pointData);
+        vtkNew<vtkPolyDataWriter> writer;
+        writer->SetInputData(data);
+        writer->SetFileVersion(vtkDataWriter::VTK_LEGACY_READER_VERSION_4_2);
+        writer->SetFileTypeToBinary();
+        writer->WriteToOutputStringOn();
+        ASSERT_EQ(writer->Write(), 1);
+        const std::string expected(
+          writer->GetOutputString(), static_cast<size_t>(writer->GetOutputStringLength()));
+        const std::string formed = FormBinaryPointsAndCells(data);
+        EXPECT_EQ(formed.empty(), pointData);
+        EXPECT_TRUE(formed.empty() || formed == expected);
+        TempDir dir;
+        ASSERT_TRUE(WriteResultFile(data, dir.File("r.vtk").c_str()));
+        const std::string written = ReadText(dir.File("r.vtk"));
+        ASSERT_EQ(written.size(), expected.size());
+        EXPECT_TRUE(written == expected);
+      }
+    }
+  }
+}

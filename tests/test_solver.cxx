@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <regex>
@@ -712,4 +713,46 @@ TEST(SplineSolver, EnvelopeTooLargeForItsRowStartsIsRefused)
   ParseReport(report, problem.Size(), &nnz, &relocations);
   EXPECT_EQ(nnz, static_cast<unsigned long long>(entries));
   EXPECT_EQ(coeff.size(), static_cast<size_t>(problem.Size() + 4));
+}
+
+// The rows of the envelope, eight entries at a time where the processor can:
+// bit for bit the basis of the scalar code, for rows of every length around
+// the block size, points inside, on and beyond the support's edge.
+TEST(EnvelopeRows, BasisRowsAreTheScalarBasisBitForBit)
+{
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> spread(-1.0f, 1.0f);
+  const double radius = static_cast<double>(0.7f);
+  const double radius2 = radius * radius;
+  std::vector<float> positions;
+  for (int k = 0; k < 400; ++k)
+  {
+    positions.push_back(spread(random));
+    positions.push_back(spread(random));
+    positions.push_back(k % 5 == 0 ? 0.0f : 0.01f * spread(random));
+  }
+  // Points exactly on the edge (d = R) and just inside it.
+  const float pi[3] = { 0.0f, 0.0f, 0.0f };
+  positions[3] = static_cast<float>(radius);
+  positions[4] = 0.0f;
+  positions[5] = 0.0f;
+  positions[6] = std::nextafter(static_cast<float>(radius), 0.0f);
+  positions[7] = 0.0f;
+  positions[8] = 0.0f;
+  for (int count : { 0, 1, 7, 8, 9, 15, 16, 17, 63, 399 })
+  {
+    for (int start : { 0, 1 })
+    {
+      std::vector<float> row(static_cast<size_t>(count) + 1, -1.0f);
+      BasisRow(&positions[3 * static_cast<size_t>(start)], pi, count, radius, radius2, row.data());
+      for (int k = 0; k < count; ++k)
+      {
+        const float expected = static_cast<float>(
+          SplineBasis(&positions[3 * static_cast<size_t>(start + k)], pi, radius, radius2));
+        ASSERT_EQ(0, memcmp(&row[k], &expected, sizeof(float)))
+          << "count " << count << ", entry " << k << ": " << row[k] << " instead of " << expected;
+      }
+      EXPECT_EQ(row[static_cast<size_t>(count)], -1.0f) << "written past the row";
+    }
+  }
 }

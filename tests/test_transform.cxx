@@ -1068,6 +1068,20 @@ TEST_F(ShapeTransformJitter, CallsInTheSameSecondDrawTheSameOffsets)
   EXPECT_EQ(this->Jitters(a), this->Jitters(b));
 }
 
+TEST_F(ShapeTransformJitter, WithoutJitterTheCallersSequenceIsLeftAlone)
+{
+  std::srand(777u);
+  const int expected = std::rand();
+  std::srand(777u);
+  auto inside = MakeIds(this->Ids);
+  auto t = NewTransform();
+  Configure(t, this->Spline_, inside);
+  t->JitterOff();
+  const RunResult r = RunTransform(t, this->Model);
+  ASSERT_EQ(r.Out->GetNumberOfPoints(), this->Model->GetNumberOfPoints());
+  EXPECT_EQ(std::rand(), expected);
+}
+
 // Slow: waits for the calendar time to move on to the next second.
 TEST_F(ShapeTransformJitter, SlowCallsInDifferentSecondsDrawDifferentOffsets)
 {

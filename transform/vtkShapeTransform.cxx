@@ -50,7 +50,8 @@ constexpr int SumLanes = 16;
 typedef double LaneSums __attribute__((vector_size(8 * SumLanes)));
 typedef float LaneFloats __attribute__((vector_size(4 * SumLanes)));
 
-#define SPLINE_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define SPLINE_CLONES \
+  __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
 // terms[k] = (1 - sqrt(squared[k]) / radius)^2 * coeff[ids[k]], k < count:
 // the basis term of each centre, computed as the straightforward loop does.
@@ -261,7 +262,10 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
   const float zmin = static_cast<float>(bounds[4]);
   const float zmax = static_cast<float>(bounds[5]);
 
-  std::srand(static_cast<unsigned int>(std::time(nullptr)));
+  if (this->Jitter)
+  {
+    std::srand(static_cast<unsigned int>(std::time(nullptr)));
+  }
   this->Update();
 
   const bool ready =
@@ -332,42 +336,38 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
     spline.Evaluate(frameX, frameY, sums, found);
   }
 
+  // Every vertex as it is, then the new heights of the moved ones, in the
+  // order of their ids (the order of the jitter draws).
   vtkIdType affected = 0;
-  float jitter = 0.0f;
-  std::size_t next = 0; // the next entry of moving
   const vtkIdType firstOut = outPts->GetNumberOfPoints();
-  for (vtkIdType i = 0; i < n; ++i)
+  outPts->InsertPoints(firstOut, n, 0, inPts);
+  for (std::size_t k = 0; k < moving.size(); ++k)
   {
-    double in[3];
-    inPts->GetPoint(i, in);
-    double out[3] = { in[0], in[1], in[2] };
-
-    if (next < moving.size() && moving[next] == i)
+    if (!found[k])
     {
-      const std::size_t k = next++;
-      if (found[k])
-      {
-        const float X = frameX[k];
-        const float Y = frameY[k];
-        float s = sums[k];
-        // The linear tail; the z term vanishes since the query lies in z = 0.
-        const float* tail = this->SplineCoeff + m;
-        s = static_cast<float>(s +
-          (0.0 * tail[3] + static_cast<double>(Y) * tail[2] + static_cast<double>(X) * tail[1] +
-            tail[0]));
-
-        jitter = !this->Jitter ? 0.0f : static_cast<float>(
-          (static_cast<double>(DrawJitterInteger()) * static_cast<double>(UnitDraw) - 0.5) *
-          JitterWidth);
-        // The spline was fitted to minus the normalised heights, hence the
-        // minus sign when mapping back to model units.
-        out[2] = static_cast<float>(static_cast<double>(zmin) -
-          (static_cast<double>(zmax) - zmin) * static_cast<double>(s) + jitter);
-        ++affected;
-      }
+      continue;
     }
+    const vtkIdType i = moving[k];
+    double out[3];
+    inPts->GetPoint(i, out);
+    const float X = frameX[k];
+    const float Y = frameY[k];
+    float s = sums[k];
+    // The linear tail; the z term vanishes since the query lies in z = 0.
+    const float* tail = this->SplineCoeff + m;
+    s = static_cast<float>(s +
+      (0.0 * tail[3] + static_cast<double>(Y) * tail[2] + static_cast<double>(X) * tail[1] +
+        tail[0]));
 
-    outPts->InsertNextPoint(out);
+    const float jitter = !this->Jitter ? 0.0f : static_cast<float>(
+      (static_cast<double>(DrawJitterInteger()) * static_cast<double>(UnitDraw) - 0.5) *
+      JitterWidth);
+    // The spline was fitted to minus the normalised heights, hence the
+    // minus sign when mapping back to model units.
+    out[2] = static_cast<float>(static_cast<double>(zmin) -
+      (static_cast<double>(zmax) - zmin) * static_cast<double>(s) + jitter);
+    outPts->SetPoint(firstOut + i, out);
+    ++affected;
   }
   this->NeighbourIds->Reset();
 

@@ -31,10 +31,11 @@
  * @warning
  * Every moved vertex receives a small random offset in z, uniform in
  * [-1/60, +1/60] in model units (it is not scaled by the model's height
- * range), unless Jitter is switched off. Each TransformPoints call reseeds
- * the C library generator (srand) with the calendar time in whole seconds, so
- * two calls started within the same second draw the same offsets, and the
- * caller's own rand() sequence is disturbed (with Jitter off as well).
+ * range), unless Jitter is switched off. Each TransformPoints call with
+ * Jitter on reseeds the C library generator (srand) with the calendar time in
+ * whole seconds, so two calls started within the same second draw the same
+ * offsets, and the caller's own rand() sequence is disturbed; with Jitter off
+ * the generator is left alone.
  *
  * @warning
  * The centres, coefficients, inverse ordering, inside list and locator given
