@@ -28,6 +28,31 @@ using testsupport::OutputCapture;
 
 namespace
 {
+// What one Solve call gave: its return value (0 when it threw), the text it
+// threw and what it printed on standard output.
+struct SolveOutcome
+{
+  int Status = 0;
+  std::string Thrown;
+  std::string Out;
+};
+
+SolveOutcome SolveCapturing(vtkSingleMatrixSolver* solver)
+{
+  SolveOutcome outcome;
+  testing::internal::CaptureStdout();
+  try
+  {
+    outcome.Status = solver->Solve();
+  }
+  catch (const char* message)
+  {
+    outcome.Thrown = message;
+  }
+  outcome.Out = testing::internal::GetCapturedStdout();
+  return outcome;
+}
+
 double Phi(const double* a, const double* b, double radius)
 {
   double d2 = 0.0;
@@ -93,17 +118,13 @@ struct Problem
     solver->SetList(this->List.data());
     solver->SetMax(max >= 0 ? max : this->Max);
     solver->SetB(b.data());
-    testing::internal::CaptureStdout();
-    std::string thrown;
-    try
+    const SolveOutcome outcome = SolveCapturing(solver);
+    const std::string& thrown = outcome.Thrown;
+    const std::string& out = outcome.Out;
+    if (thrown.empty())
     {
-      EXPECT_EQ(solver->Solve(), 1);
+      EXPECT_EQ(outcome.Status, 1);
     }
-    catch (const char* message)
-    {
-      thrown = message;
-    }
-    std::string out = testing::internal::GetCapturedStdout();
     if (report)
     {
       *report = Lines(out);
@@ -460,17 +481,9 @@ TEST(SplineSolver, SingularSystemIsRefused)
   solver->SetList(twins.List.data());
   solver->SetMax(5);
   solver->SetB(b.data());
-  testing::internal::CaptureStdout();
-  std::string thrown;
-  try
-  {
-    solver->Solve();
-  }
-  catch (const char* message)
-  {
-    thrown = message;
-  }
-  std::string out = testing::internal::GetCapturedStdout();
+  const SolveOutcome outcome = SolveCapturing(solver);
+  const std::string& thrown = outcome.Thrown;
+  const std::string& out = outcome.Out;
   EXPECT_EQ(thrown,
     "The spline system is not positive definite: check the outside list and the radius");
   EXPECT_NE(out.find("Matrix is not positive  Iflag =1\n"), std::string::npos) << out;
@@ -683,17 +696,9 @@ TEST(SplineSolver, EnvelopeTooLargeForItsRowStartsIsRefused)
   solver->SetList(problem.List.data());
   solver->SetMax(problem.Max);
   solver->SetB(b.data());
-  testing::internal::CaptureStdout();
-  std::string thrown;
-  try
-  {
-    solver->Solve();
-  }
-  catch (const char* message)
-  {
-    thrown = message;
-  }
-  const std::string out = testing::internal::GetCapturedStdout();
+  const SolveOutcome outcome = SolveCapturing(solver);
+  const std::string& thrown = outcome.Thrown;
+  const std::string& out = outcome.Out;
   std::ostringstream expected;
   expected << "The spline system is too large: its envelope would hold " << entries
            << " entries, more than the " << entries - 1
