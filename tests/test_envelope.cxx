@@ -79,6 +79,35 @@ Envelope RandomSpd(unsigned seed, int n, int maxLen, double emptyShare, double d
   return a;
 }
 
+// Rows of the given lengths, entries uniform in [-0.5, 0.5), diagonal one
+// more than the off-diagonal absolute row sum: diagonally dominant, so
+// positive definite, with every pivot at least about one.
+Envelope DominantRows(unsigned seed, const std::vector<int>& lengths)
+{
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const int n = static_cast<int>(lengths.size());
+  Envelope a;
+  std::vector<double> rowSum(n, 0.0);
+  for (int i = 0; i < n; ++i)
+  {
+    const int len = lengths[i];
+    std::vector<float> row(len);
+    for (int k = 0; k < len; ++k)
+    {
+      row[k] = static_cast<float>(unit(random) - 0.5);
+      rowSum[i] += std::fabs(row[k]);
+      rowSum[i - len + k] += std::fabs(row[k]);
+    }
+    a.Row(row, 0.0f);
+  }
+  for (int i = 0; i < n; ++i)
+  {
+    a.D[i] = static_cast<float>(rowSum[i] + 1.0);
+  }
+  return a;
+}
+
 // The full symmetric matrix in double, row after row.
 std::vector<double> Full(const Envelope& a)
 {
@@ -311,7 +340,7 @@ TEST_F(EnvelopeCholeskyTest, RandomSystems)
 // Rows as an ordering of scattered points gives them: nearly as long as the
 // band, first columns creeping forward unevenly, so that rows factorised
 // together start in different columns, and orders that leave a short last
-// block. Long bands run the tiles of three finished rows, with heads both
+// block. Long bands run the tiles of four finished rows, with heads both
 // short and long; gaps put empty and short rows among them (a block row that
 // starts after the columns of the tile, a finished row too short for one).
 // Factor and solution against the plain reference and a residual.
@@ -330,10 +359,7 @@ TEST_F(EnvelopeCholeskyTest, BandedRowsAgreeWithThePlainFactorisation)
     const int n = shape.N;
     const int band = shape.Band;
     SCOPED_TRACE(testing::Message() << "n " << n << ", band " << band << ", gaps " << shape.Gaps);
-    std::mt19937 random(n);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    Envelope a;
-    std::vector<double> rowSum(n, 0.0);
+    std::vector<int> lengths(n);
     for (int i = 0; i < n; ++i)
     {
       int len = std::min(i, band - (i * 7) % 11 - (band >= 500 && i % 5 == 0 ? 12 : 0));
@@ -345,20 +371,9 @@ TEST_F(EnvelopeCholeskyTest, BandedRowsAgreeWithThePlainFactorisation)
       {
         len = std::min(i, 5);
       }
-      len = std::max(0, len);
-      std::vector<float> row(len);
-      for (int k = 0; k < len; ++k)
-      {
-        row[k] = static_cast<float>(unit(random) - 0.5);
-        rowSum[i] += std::fabs(row[k]);
-        rowSum[i - len + k] += std::fabs(row[k]);
-      }
-      a.Row(row, 0.0f);
+      lengths[i] = std::max(0, len);
     }
-    for (int i = 0; i < n; ++i)
-    {
-      a.D[i] = static_cast<float>(rowSum[i] + 1.0);
-    }
+    const Envelope a = DominantRows(n, lengths);
 
     Envelope fast = a;
     Envelope plain = a;
@@ -496,8 +511,6 @@ TEST_F(EnvelopeCholeskyTest, SeveralRightHandSidesMatchSingleSolves)
   ExpectSameAsSingleSolves(l, b);
 }
 
-// With 2^30 and -2^30 among the products, a float sum in any grouping would
-// lose some of the ones: row 17 holds seventeen ones, rows 1 .. 16 are empty.
 // L L^T against A on envelopes that reach every case of the blocked kernels:
 // full rows (every length modulo four, tiles from the start of the row), and
 // rows whose first columns step up unevenly (finished rows of a tile that do
@@ -508,26 +521,12 @@ TEST_F(EnvelopeCholeskyTest, FactorsMultiplyBackToTheMatrix)
   {
     SCOPED_TRACE(testing::Message() << "rows of up to " << reach << " entries");
     const int n = 90;
-    std::mt19937 random(reach);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    Envelope a;
-    std::vector<double> rowSum(n, 0.0);
+    std::vector<int> lengths(n);
     for (int i = 0; i < n; ++i)
     {
-      const int len = std::min(i, reach - (i * 5) % 7);
-      std::vector<float> row(len);
-      for (int k = 0; k < len; ++k)
-      {
-        row[k] = static_cast<float>(unit(random) - 0.5);
-        rowSum[i] += std::fabs(row[k]);
-        rowSum[i - len + k] += std::fabs(row[k]);
-      }
-      a.Row(row, 0.0f);
+      lengths[i] = std::min(i, reach - (i * 5) % 7);
     }
-    for (int i = 0; i < n; ++i)
-    {
-      a.D[i] = static_cast<float>(rowSum[i] + 1.0);
-    }
+    const Envelope a = DominantRows(reach, lengths);
     Envelope l = a;
     int flag = 0;
     factor_envelope(n, l.X.data(), l.E.data(), l.D.data(), &flag);
@@ -549,6 +548,8 @@ TEST_F(EnvelopeCholeskyTest, FactorsMultiplyBackToTheMatrix)
   }
 }
 
+// With 2^30 and -2^30 among the products, a float sum in any grouping would
+// lose some of the ones: row 17 holds seventeen ones, rows 1 .. 16 are empty.
 TEST_F(EnvelopeCholeskyTest, InnerProductsAreSummedInDouble)
 {
   Envelope l;
