@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <vtkCellArray.h>
 #include <vtkObjectFactory.h>
 #include <vtkOutputWindow.h>
 #include <vtkPolyData.h>
@@ -147,6 +148,21 @@ void WriteIds(const std::string& path, const std::vector<int>& ids)
     text << id << "\n";
   }
   WriteText(path, text.str());
+}
+
+void AddGridTriangles(vtkCellArray* cells, int nx, int ny)
+{
+  for (int j = 0; j + 1 < ny; ++j)
+  {
+    for (int i = 0; i + 1 < nx; ++i)
+    {
+      const vtkIdType a = static_cast<vtkIdType>(j) * nx + i;
+      const vtkIdType lower[3] = { a, a + 1, a + nx + 1 };
+      const vtkIdType upper[3] = { a, a + nx + 1, a + nx };
+      cells->InsertNextCell(3, lower);
+      cells->InsertNextCell(3, upper);
+    }
+  }
 }
 
 void WriteHeightField(const std::string& path, int nx, int ny, double dx, double dy,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class vtkCellArray;
 class vtkOutputWindow;
 class vtkPolyData;
 
@@ -45,6 +46,14 @@ void WriteIds(const std::string& path, const std::vector<int>& ids);
  */
 void WriteHeightField(const std::string& path, int nx, int ny, double dx, double dy,
   const std::function<double(double, double)>& height, double x0 = 0.0, double y0 = 0.0);
+
+/**
+ * Appends the triangles of a regular nx by ny grid whose vertex (i, j) has id
+ * j * nx + i: each cell, row after row, as (a, a + 1, a + nx + 1) and then
+ * (a, a + nx + 1, a + nx), a its lower left vertex (the triangles
+ * WriteHeightField writes).
+ */
+void AddGridTriangles(vtkCellArray* cells, int nx, int ny);
 
 /// Reads a VTK legacy polydata file; fails the current test if it cannot.
 vtkPolyData* ReadPolyData(const std::string& path); // caller deletes

@@ -47,17 +47,7 @@ vtkSmartPointer<vtkPolyData> MakeModel(int nx, int ny, bool doublePoints)
     }
   }
   vtkNew<vtkCellArray> polys;
-  for (int j = 0; j + 1 < ny; ++j)
-  {
-    for (int i = 0; i + 1 < nx; ++i)
-    {
-      const vtkIdType a = j * nx + i;
-      const vtkIdType lower[3] = { a, a + 1, a + nx + 1 };
-      const vtkIdType upper[3] = { a, a + nx + 1, a + nx };
-      polys->InsertNextCell(3, lower);
-      polys->InsertNextCell(3, upper);
-    }
-  }
+  testsupport::AddGridTriangles(polys, nx, ny);
   vtkNew<vtkCellArray> strips;
   const vtkIdType strip[5] = { 0, nx, 1, nx + 1, 2 };
   strips->InsertNextCell(5, strip);

@@ -5,6 +5,7 @@
 
 #include "vtkShapeTransform.h"
 #include "NormalisedFrame.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -1103,17 +1104,7 @@ vtkSmartPointer<vtkPolyData> MakeSurface(vtkPoints* points)
   auto surface = vtkSmartPointer<vtkPolyData>::New();
   surface->SetPoints(points);
   vtkNew<vtkCellArray> triangles;
-  for (int j = 0; j + 1 < GridNY; ++j)
-  {
-    for (int i = 0; i + 1 < GridNX; ++i)
-    {
-      const vtkIdType a = j * GridNX + i;
-      const vtkIdType lower[3] = { a, a + 1, a + GridNX + 1 };
-      const vtkIdType upper[3] = { a, a + GridNX + 1, a + GridNX };
-      triangles->InsertNextCell(3, lower);
-      triangles->InsertNextCell(3, upper);
-    }
-  }
+  testsupport::AddGridTriangles(triangles, GridNX, GridNY);
   surface->SetPolys(triangles);
   return surface;
 }

@@ -4,6 +4,8 @@
 
 #include "ViewerScene.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <vtkCellArray.h>
@@ -33,17 +35,7 @@ vtkSmartPointer<vtkPolyData> Grid(int n)
     }
   }
   vtkNew<vtkCellArray> polys;
-  for (int j = 0; j + 1 < n; ++j)
-  {
-    for (int i = 0; i + 1 < n; ++i)
-    {
-      const vtkIdType a = j * n + i;
-      const vtkIdType lower[3] = { a, a + 1, a + n + 1 };
-      const vtkIdType upper[3] = { a, a + n + 1, a + n };
-      polys->InsertNextCell(3, lower);
-      polys->InsertNextCell(3, upper);
-    }
-  }
+  testsupport::AddGridTriangles(polys, n, n);
   auto data = vtkSmartPointer<vtkPolyData>::New();
   data->SetPoints(points);
   data->SetPolys(polys);
