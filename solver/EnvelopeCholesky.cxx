@@ -136,37 +136,80 @@ constexpr int BlockRows = 6;
 // BlockRows.
 constexpr int TileRows = 4;
 
-// The first rem (1 .. 3) values at p in the low lanes, zeros above: nothing
-// past p[rem - 1] is read.
-template <int Rem, typename T>
-inline __attribute__((always_inline)) Lanes TailLanes(const T* p)
+// The tiles of the factorisation carry eight double lanes: eight independent
+// partial sums per inner product. On processors whose vector units are 512
+// bits wide a tile of 24 such sums fills both multiply-add units; elsewhere
+// GCC carries each in two or four narrower registers, with the same lanes and
+// so the same results.
+typedef double Wide __attribute__((vector_size(64)));
+
+inline __attribute__((always_inline)) Wide LoadWide(const float* p)
 {
-  return Lanes{ static_cast<double>(p[0]), Rem > 1 ? static_cast<double>(p[1]) : 0.0,
-    Rem > 2 ? static_cast<double>(p[2]) : 0.0, 0.0 };
+  return Wide{ p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7] };
 }
 
-// The lanes of a, b, c and d each summed as SumLanes() sums them, in one
-// vector: a few shuffles instead of three scalar additions per sum.
-inline __attribute__((always_inline)) Lanes SumLanes4(Lanes a, Lanes b, Lanes c, Lanes d)
+// The first Rem (1 .. 7) values at p in the low lanes, zeros above: nothing
+// past p[Rem - 1] is read.
+template <int Rem>
+inline __attribute__((always_inline)) Wide TailWide(const float* p)
 {
-  const Lanes ab = __builtin_shufflevector(a, b, 0, 4, 2, 6) + __builtin_shufflevector(a, b, 1, 5, 3, 7);
-  const Lanes cd = __builtin_shufflevector(c, d, 0, 4, 2, 6) + __builtin_shufflevector(c, d, 1, 5, 3, 7);
-  return __builtin_shufflevector(ab, cd, 0, 1, 4, 5) + __builtin_shufflevector(ab, cd, 2, 3, 6, 7);
+  Wide v = { 0, 0, 0, 0, 0, 0, 0, 0 };
+  #pragma GCC unroll 8
+  for (int m = 0; m < Rem; ++m)
+  {
+    v[m] = p[m];
+  }
+  return v;
 }
 
-// acc[r][q] += x_r[k] * y_q[k] over the last rem columns k of the run.
+// The lanes of v summed pairwise: ((v0 + v1) + (v2 + v3)) + ((v4 + v5) + (v6 + v7)).
+inline __attribute__((always_inline)) double SumWide(Wide v)
+{
+  return ((v[0] + v[1]) + (v[2] + v[3])) + ((v[4] + v[5]) + (v[6] + v[7]));
+}
+
+// Lane m of the result is SumWide() of the m-th argument, added in the same
+// order: three rounds of shuffles instead of seven scalar additions per sum.
+inline __attribute__((always_inline)) Wide SumWide8(const Wide* v)
+{
+  Wide pairs[4];
+  #pragma GCC unroll 8
+  for (int p = 0; p < 4; ++p)
+  {
+    const Wide a = v[2 * p];
+    const Wide b = v[2 * p + 1];
+    pairs[p] = __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14) +
+      __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+  }
+  Wide quads[2];
+  #pragma GCC unroll 8
+  for (int p = 0; p < 2; ++p)
+  {
+    const Wide a = pairs[2 * p];
+    const Wide b = pairs[2 * p + 1];
+    quads[p] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13) +
+      __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+  }
+  return __builtin_shufflevector(quads[0], quads[1], 0, 1, 2, 3, 8, 9, 10, 11) +
+    __builtin_shufflevector(quads[0], quads[1], 4, 5, 6, 7, 12, 13, 14, 15);
+}
+
+// acc[r][q] += x_r[k] * y_q[k] over the last Rem columns k of the run.
 template <int R, int Rem>
 inline __attribute__((always_inline)) void AddTail(
-  const float* const* x, const float* const* y, int k, Lanes (*acc)[BlockRows])
+  const float* const* x, const float* const* y, int k, Wide (*acc)[BlockRows])
 {
-  Lanes u[R];
+  Wide u[R];
+  #pragma GCC unroll 8
   for (int r = 0; r < R; ++r)
   {
-    u[r] = TailLanes<Rem>(x[r] + k);
+    u[r] = TailWide<Rem>(x[r] + k);
   }
+  #pragma GCC unroll 8
   for (int q = 0; q < BlockRows; ++q)
   {
-    const Lanes v = TailLanes<Rem>(y[q] + k);
+    const Wide v = TailWide<Rem>(y[q] + k);
+    #pragma GCC unroll 8
     for (int r = 0; r < R; ++r)
     {
       acc[r][q] += u[r] * v;
@@ -177,36 +220,37 @@ inline __attribute__((always_inline)) void AddTail(
 // The sums of x_r[k] * y_q[k], k = 0 .. len - 1, for R finished rows x_r and
 // the BlockRows rows y_q of the block, in out[BlockRows * r + q]. Each value
 // loaded feeds R or BlockRows multiply-adds, and the R * BlockRows partial
-// sums keep both multiply-add units busy: with R = 4 and 32 vector registers
-// the kernel alone runs at about 90% of the processor's peak (on a Zen 4,
-// whose AVX-512 units are 256 bits wide, 4 by 6 was measured a little faster
-// than 3 by 6, 3 by 8, 5 by 5 and 6 by 4; 2 by 12 and 8-lane vectors were
-// slower, unrolling no faster). Both operands are floats, widened as they are
-// loaded. The last len % 4 columns go through the same lanes, zero-filled, in
-// one step shared by all the sums.
+// sums keep both multiply-add units busy. Both operands are floats, widened
+// as they are loaded. The last len % 8 columns go through the same lanes,
+// zero-filled, in one step shared by all the sums.
 template <int R>
 inline __attribute__((always_inline)) void DotRows(
   const float* const* x, const float* const* y, int len, double* out)
 {
-  Lanes acc[R][BlockRows];
+  Wide acc[R][BlockRows];
+  #pragma GCC unroll 8
   for (int r = 0; r < R; ++r)
   {
+    #pragma GCC unroll 8
     for (int q = 0; q < BlockRows; ++q)
     {
-      acc[r][q] = Lanes{ 0, 0, 0, 0 };
+      acc[r][q] = Wide{ 0, 0, 0, 0, 0, 0, 0, 0 };
     }
   }
   int k = 0;
-  for (; k + 4 <= len; k += 4)
+  for (; k + 8 <= len; k += 8)
   {
-    Lanes u[R];
+    Wide u[R];
+    #pragma GCC unroll 8
     for (int r = 0; r < R; ++r)
     {
-      u[r] = LoadLanes(x[r] + k);
+      u[r] = LoadWide(x[r] + k);
     }
+    #pragma GCC unroll 8
     for (int q = 0; q < BlockRows; ++q)
     {
-      const Lanes v = LoadLanes(y[q] + k);
+      const Wide v = LoadWide(y[q] + k);
+      #pragma GCC unroll 8
       for (int r = 0; r < R; ++r)
       {
         acc[r][q] += u[r] * v;
@@ -224,20 +268,32 @@ inline __attribute__((always_inline)) void DotRows(
     case 3:
       AddTail<R, 3>(x, y, k, acc);
       break;
+    case 4:
+      AddTail<R, 4>(x, y, k, acc);
+      break;
+    case 5:
+      AddTail<R, 5>(x, y, k, acc);
+      break;
+    case 6:
+      AddTail<R, 6>(x, y, k, acc);
+      break;
+    case 7:
+      AddTail<R, 7>(x, y, k, acc);
+      break;
     default:
       break;
   }
-  Lanes* flat = &acc[0][0];
+  const Wide* flat = &acc[0][0];
   constexpr int Sums = R * BlockRows;
   int m = 0;
-  for (; m + 4 <= Sums; m += 4)
+  for (; m + 8 <= Sums; m += 8)
   {
-    const Lanes t = SumLanes4(flat[m], flat[m + 1], flat[m + 2], flat[m + 3]);
+    const Wide t = SumWide8(flat + m);
     memcpy(out + m, &t, sizeof t);
   }
   for (; m < Sums; ++m)
   {
-    out[m] = SumLanes(flat[m]);
+    out[m] = SumWide(flat[m]);
   }
 }
 
@@ -247,10 +303,38 @@ ENVELOPE_CLONES void DotBlock(const float* x, const float* const* y, int len, do
   DotRows<1>(&x, y, len, out);
 }
 
-// TileRows finished rows against the block.
-ENVELOPE_CLONES void DotTile(const float* const* x, const float* const* y, int len, double* out)
+#if defined(__x86_64__)
+// TileRows finished rows against the block, all 24 sums at once in the 32
+// registers of AVX-512.
+__attribute__((target("arch=x86-64-v4"))) void DotTileWide(
+  const float* const* x, const float* const* y, int len, double* out)
 {
   DotRows<TileRows>(x, y, len, out);
+}
+
+bool HasWideTiles()
+{
+  static const bool has = __builtin_cpu_supports("x86-64-v4");
+  return has;
+}
+#endif
+
+// TileRows finished rows against the block: one finished row at a time where
+// a whole tile would not fit the vector registers. The sums are the same.
+void DotTile(const float* const* x, const float* const* y, int len, double* out)
+{
+#if defined(__x86_64__)
+  if (HasWideTiles())
+  {
+    DotTileWide(x, y, len, out);
+    return;
+  }
+#endif
+  #pragma GCC unroll 8
+  for (int r = 0; r < TileRows; ++r)
+  {
+    DotBlock(x[r], y, len, out + BlockRows * r);
+  }
 }
 
 // Right-hand sides that one pass of solve_envelope_columns() carries.
