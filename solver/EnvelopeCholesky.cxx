@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 int EnvOrder = 0;
 int* Xenv = nullptr;
 float* Env = nullptr;
@@ -557,8 +561,9 @@ void FactorRowByRow(int n, const int* xenv, float* env, float* diag, int* flag)
 }
 
 // The block being factorised: rows i0 .. i0 + Rows - 1 (Rows <= BlockRows).
-// Row q is stored at A[q] (A[q][j - First[q]] holds entry (i0 + q, j)) and
-// copied to L[q] (L[q][j - Lowest] for column j). The scratch rows
+// Row q is worked on in a scratch row aligned on the columns: L[q][j -
+// Lowest] holds entry (i0 + q, j), first as A's and then as L's, and the
+// finished row goes back to its place in the envelope, A[q]. The scratch rows
 // hold zeros left of a row's first column, and rows past the last one are
 // zeros throughout, so that every kernel can run over all BlockRows rows.
 struct Block
@@ -568,6 +573,38 @@ struct Block
   int First[BlockRows];
   float* A[BlockRows];
   float* L[BlockRows];
+
+  // Sets the block up for rows i0 .. i0 + rows - 1 on the scratch rows at
+  // scratch, stride floats apart.
+  void Start(const int* xenv, float* env, int i0, int rows, float* scratch, size_t stride)
+  {
+    this->Rows = rows;
+    this->Lowest = i0 + rows; // smallest first column of the block
+    for (int q = 0; q < rows; ++q)
+    {
+      const int i = i0 + q;
+      this->First[q] = FirstColumn(xenv, i);
+      this->A[q] = env + (xenv[i] - 1);
+      this->Lowest = std::min(this->Lowest, this->First[q]);
+    }
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      this->L[q] = scratch + q * stride;
+      const int zeros = (q < rows ? this->First[q] : i0) - this->Lowest;
+      std::fill(this->L[q], this->L[q] + zeros, 0.0f);
+      if (q < rows)
+      {
+        memcpy(this->L[q] + zeros, this->A[q], sizeof(float) * (i0 + q - this->First[q]));
+      }
+    }
+  }
+
+  // Copies row q, finished up to its diagonal, back into the envelope.
+  void Finish(int i0, int q)
+  {
+    const int first = this->First[q];
+    memcpy(this->A[q], this->L[q] + (first - this->Lowest), sizeof(float) * (i0 + q - first));
+  }
 
   // Stores L(i0 + q, j) = (A(i0 + q, j) - sum) / L(j, j) for the rows that
   // reach column j; sums[q] is that row's inner product so far. The rows
@@ -583,10 +620,9 @@ struct Block
       {
         continue;
       }
-      const double s = this->A[q][j - this->First[q]] - sums[q];
-      const float v = s != 0.0 ? static_cast<float>(s * inverse) : 0.0f;
-      this->A[q][j - this->First[q]] = v;
-      this->L[q][j - this->Lowest] = v;
+      float& entry = this->L[q][j - this->Lowest];
+      const double s = entry - sums[q];
+      entry = s != 0.0 ? static_cast<float>(s * inverse) : 0.0f;
     }
   }
 
@@ -599,6 +635,98 @@ struct Block
     }
   }
 };
+
+#if defined(__x86_64__)
+// GCC 12 takes the conversions' unused pass-through operand for an
+// uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Four rows of eight floats, transposed in place: row r of the result holds
+// lane r of each input in its lanes 0 .. 3 and lane r + 4 in its lanes 4 .. 7.
+__attribute__((target("arch=x86-64-v4"))) inline void Transpose4(__m256* f)
+{
+  const __m256 t0 = _mm256_unpacklo_ps(f[0], f[1]);
+  const __m256 t1 = _mm256_unpackhi_ps(f[0], f[1]);
+  const __m256 t2 = _mm256_unpacklo_ps(f[2], f[3]);
+  const __m256 t3 = _mm256_unpackhi_ps(f[2], f[3]);
+  f[0] = _mm256_shuffle_ps(t0, t2, 0x44);
+  f[1] = _mm256_shuffle_ps(t0, t2, 0xee);
+  f[2] = _mm256_shuffle_ps(t1, t3, 0x44);
+  f[3] = _mm256_shuffle_ps(t1, t3, 0xee);
+}
+
+// Columns j .. j + TileRows - 1 of the block, whose sums over the columns
+// left of j are tile[BlockRows * r + q] (column j + r, row i0 + q): each adds
+// the products with the tile's columns left of it, L(j + r, j + c) L(i0 + q,
+// j + c) for c < r, and is stored as Store() stores it, for all the block's
+// rows at once in the lanes of AVX-512 registers. The sums are added in the
+// same order and round the same way (a product of two floats is exact, so a
+// fused multiply-add rounds as the separate ones do). Each scratch row's four
+// entries are read and written together, turned into columns and back by
+// transposing.
+__attribute__((target("arch=x86-64-v4"))) void StoreTileWide(
+  Block& block, int j, const float* const* lr, const int* fr, const double* tile, const float* diag)
+{
+  static_assert(TileRows == 4 && BlockRows <= 8, "the transposes take four columns of eight rows");
+  constexpr __mmask8 rows = (1u << BlockRows) - 1;
+  int first[8];
+  for (int q = 0; q < 8; ++q)
+  {
+    first[q] = q < block.Rows ? block.First[q] : 0x7fffffff;
+  }
+  const __m256i firsts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first));
+  const int at = j - block.Lowest;
+
+  // Row q's entries in columns j .. j + 3 (zeros where the row has none),
+  // then column r of them in f[r], lane q.
+  __m128 entries[8];
+  for (int q = 0; q < 8; ++q)
+  {
+    entries[q] = q < BlockRows ? _mm_loadu_ps(block.L[q] + at) : _mm_setzero_ps();
+  }
+  __m256 f[TileRows];
+  for (int r = 0; r < TileRows; ++r)
+  {
+    f[r] = _mm256_set_m128(entries[r + 4], entries[r]);
+  }
+  Transpose4(f);
+
+  const __m512d zero = _mm512_setzero_pd();
+  __m512d v[TileRows];
+  for (int r = 0; r < TileRows; ++r)
+  {
+    const int column = j + r;
+    __m512d s = _mm512_maskz_loadu_pd(rows, tile + BlockRows * r);
+    for (int c = 0; c < r; ++c)
+    {
+      s = _mm512_fmadd_pd(_mm512_set1_pd(lr[r][j + c - fr[r]]), v[c], s);
+    }
+    const __m512d d = _mm512_sub_pd(_mm512_cvtps_pd(f[r]), s);
+    const __m512d quotient =
+      _mm512_mul_pd(d, _mm512_set1_pd(1.0 / static_cast<double>(diag[column])));
+    const __mmask8 keep = _mm512_cmp_pd_mask(d, zero, _CMP_NEQ_UQ) &
+      _mm256_cmp_epi32_mask(firsts, _mm256_set1_epi32(column), _MM_CMPINT_LE);
+    f[r] = _mm256_maskz_mov_ps(keep, _mm512_cvtpd_ps(quotient));
+    v[r] = _mm512_cvtps_pd(f[r]);
+  }
+
+  Transpose4(f);
+  for (int q = 0; q < BlockRows; ++q)
+  {
+    const __m256 g = f[q % 4];
+    _mm_storeu_ps(block.L[q] + at, q < 4 ? _mm256_castps256_ps128(g) : _mm256_extractf128_ps(g, 1));
+  }
+}
+
+#pragma GCC diagnostic pop
+
+bool HasWideStores()
+{
+  static const bool has = __builtin_cpu_supports("x86-64-v4");
+  return has;
+}
+#endif
 
 // Heads of finished rows up to this long are added column by column.
 constexpr int ShortHead = 8;
@@ -657,7 +785,6 @@ void FactorTile(const int* xenv, const float* env, const float* diag, int j, int
 
   for (int r = 0; r < TileRows; ++r)
   {
-    const int jr = j + r;
     double* sums = tile + BlockRows * r;
     const int from = std::max(fr[r], block.Lowest);
     if (common - from > ShortHead)
@@ -674,6 +801,18 @@ void FactorTile(const int* xenv, const float* env, const float* diag, int j, int
     {
       AddColumns(lr[r], fr[r], from, common, block, sums);
     }
+  }
+#if defined(__x86_64__)
+  if (HasWideStores())
+  {
+    StoreTileWide(block, j, lr, fr, tile, diag);
+    return;
+  }
+#endif
+  for (int r = 0; r < TileRows; ++r)
+  {
+    const int jr = j + r;
+    double* sums = tile + BlockRows * r;
     AddColumns(lr[r], fr[r], j, jr, block, sums);
     block.Store(jr, sums, diag[jr]);
   }
@@ -809,25 +948,10 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
   for (int i0 = 1; i0 < n; i0 += BlockRows)
   {
     Block block;
-    block.Rows = std::min(BlockRows, n - i0);
-    block.Lowest = i0 + block.Rows; // smallest first column of the block
-    for (int q = 0; q < block.Rows; ++q)
-    {
-      const int i = i0 + q;
-      block.First[q] = FirstColumn(xenv, i);
-      block.A[q] = env + (xenv[i] - 1);
-      block.Lowest = std::min(block.Lowest, block.First[q]);
-    }
+    block.Start(xenv, env, i0, std::min(BlockRows, n - i0), scratch, stride);
     const int lowest = block.Lowest;
-    for (int q = 0; q < BlockRows; ++q)
-    {
-      block.L[q] = scratch + q * stride;
-      const int zeros = (q < block.Rows ? block.First[q] : i0) - lowest;
-      std::fill(block.L[q], block.L[q] + zeros, 0.0f);
-    }
     const int* first = block.First;
     float* const* l = block.L;
-    float* const* a = block.A;
     const int rows = block.Rows;
 
     // Columns left of the block: four at a time where four finished rows
@@ -861,15 +985,14 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
         const int fj = FirstColumn(xenv, j);
         const float* lj = env + (xenv[j] - 1);
         const int from = std::max(first[q], fj);
-        double s = a[q][j - first[q]];
+        double s = l[q][j - lowest];
         if (j > from)
         {
           s -= DotRow(lj + (from - fj), l[q] + (from - lowest), j - from);
         }
-        const float v = Entry(s, diag[j]);
-        a[q][j - first[q]] = v;
-        l[q][j - lowest] = v;
+        l[q][j - lowest] = Entry(s, diag[j]);
       }
+      block.Finish(i0, q);
       double t = diag[i];
       if (i > first[q])
       {
