@@ -221,17 +221,10 @@ inline __attribute__((always_inline)) void AddTail(
   }
 }
 
-// The sums of x_r[k] * y_q[k], k = 0 .. len - 1, for R finished rows x_r and
-// the BlockRows rows y_q of the block, in out[BlockRows * r + q]. Each value
-// loaded feeds R or BlockRows multiply-adds, and the R * BlockRows partial
-// sums keep both multiply-add units busy. Both operands are floats, widened
-// as they are loaded. The last len % 8 columns go through the same lanes,
-// zero-filled, in one step shared by all the sums.
+// acc[r][q] = 0 for the R by BlockRows partial sums of a tile.
 template <int R>
-inline __attribute__((always_inline)) void DotRows(
-  const float* const* x, const float* const* y, int len, double* out)
+inline __attribute__((always_inline)) void ClearSums(Wide (*acc)[BlockRows])
 {
-  Wide acc[R][BlockRows];
   #pragma GCC unroll 8
   for (int r = 0; r < R; ++r)
   {
@@ -241,6 +234,14 @@ inline __attribute__((always_inline)) void DotRows(
       acc[r][q] = Wide{ 0, 0, 0, 0, 0, 0, 0, 0 };
     }
   }
+}
+
+// acc[r][q] += x_r[k] * y_q[k] over the columns k of whole steps of eight;
+// returns the first column left.
+template <int R>
+inline __attribute__((always_inline)) int AddSteps(
+  const float* const* x, const float* const* y, int len, Wide (*acc)[BlockRows])
+{
   int k = 0;
   for (; k + 8 <= len; k += 8)
   {
@@ -261,6 +262,40 @@ inline __attribute__((always_inline)) void DotRows(
       }
     }
   }
+  return k;
+}
+
+// out[BlockRows * r + q] = the sum of the lanes of acc[r][q].
+template <int R>
+inline __attribute__((always_inline)) void StoreSums(const Wide (*acc)[BlockRows], double* out)
+{
+  const Wide* flat = &acc[0][0];
+  constexpr int Sums = R * BlockRows;
+  int m = 0;
+  for (; m + 8 <= Sums; m += 8)
+  {
+    const Wide t = SumWide8(flat + m);
+    memcpy(out + m, &t, sizeof t);
+  }
+  for (; m < Sums; ++m)
+  {
+    out[m] = SumWide(flat[m]);
+  }
+}
+
+// The sums of x_r[k] * y_q[k], k = 0 .. len - 1, for R finished rows x_r and
+// the BlockRows rows y_q of the block, in out[BlockRows * r + q]. Each value
+// loaded feeds R or BlockRows multiply-adds, and the R * BlockRows partial
+// sums keep both multiply-add units busy. Both operands are floats, widened
+// as they are loaded. The last len % 8 columns go through the same lanes,
+// zero-filled, in one step shared by all the sums.
+template <int R>
+inline __attribute__((always_inline)) void DotRows(
+  const float* const* x, const float* const* y, int len, double* out)
+{
+  Wide acc[R][BlockRows];
+  ClearSums<R>(acc);
+  const int k = AddSteps<R>(x, y, len, acc);
   switch (len - k)
   {
     case 1:
@@ -287,18 +322,7 @@ inline __attribute__((always_inline)) void DotRows(
     default:
       break;
   }
-  const Wide* flat = &acc[0][0];
-  constexpr int Sums = R * BlockRows;
-  int m = 0;
-  for (; m + 8 <= Sums; m += 8)
-  {
-    const Wide t = SumWide8(flat + m);
-    memcpy(out + m, &t, sizeof t);
-  }
-  for (; m < Sums; ++m)
-  {
-    out[m] = SumWide(flat[m]);
-  }
+  StoreSums<R>(acc, out);
 }
 
 // One finished row against the block.
@@ -308,18 +332,49 @@ ENVELOPE_CLONES void DotBlock(const float* x, const float* const* y, int len, do
 }
 
 #if defined(__x86_64__)
+// GCC 12 takes the conversion's unused pass-through operand for an
+// uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // TileRows finished rows against the block, all 24 sums at once in the 32
 // registers of AVX-512.
 __attribute__((target("arch=x86-64-v4"))) void DotTileWide(
   const float* const* x, const float* const* y, int len, double* out)
 {
-  DotRows<TileRows>(x, y, len, out);
+  Wide acc[TileRows][BlockRows];
+  ClearSums<TileRows>(acc);
+  const int k = AddSteps<TileRows>(x, y, len, acc);
+  if (k < len)
+  {
+    // The tail in masked loads, which leave the lanes above it zero.
+    const __mmask8 tail = static_cast<__mmask8>((1u << (len - k)) - 1);
+    Wide u[TileRows];
+    for (int r = 0; r < TileRows; ++r)
+    {
+      u[r] = _mm512_cvtps_pd(_mm256_maskz_loadu_ps(tail, x[r] + k));
+    }
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      const Wide v = _mm512_cvtps_pd(_mm256_maskz_loadu_ps(tail, y[q] + k));
+      for (int r = 0; r < TileRows; ++r)
+      {
+        acc[r][q] += u[r] * v;
+      }
+    }
+  }
+  StoreSums<TileRows>(acc, out);
 }
 
-bool HasWideTiles()
+#pragma GCC diagnostic pop
+
+bool WideKernelsWanted = true;
+
+// Whether the AVX-512 kernels run: the processor has them and they are not
+// switched off.
+bool HasWideKernels()
 {
   static const bool has = __builtin_cpu_supports("x86-64-v4");
-  return has;
+  return has && WideKernelsWanted;
 }
 #endif
 
@@ -328,7 +383,7 @@ bool HasWideTiles()
 void DotTile(const float* const* x, const float* const* y, int len, double* out)
 {
 #if defined(__x86_64__)
-  if (HasWideTiles())
+  if (HasWideKernels())
   {
     DotTileWide(x, y, len, out);
     return;
@@ -721,11 +776,6 @@ __attribute__((target("arch=x86-64-v4"))) void StoreTileWide(
 
 #pragma GCC diagnostic pop
 
-bool HasWideStores()
-{
-  static const bool has = __builtin_cpu_supports("x86-64-v4");
-  return has;
-}
 #endif
 
 // Heads of finished rows up to this long are added column by column.
@@ -803,7 +853,7 @@ void FactorTile(const int* xenv, const float* env, const float* diag, int j, int
     }
   }
 #if defined(__x86_64__)
-  if (HasWideStores())
+  if (HasWideKernels())
   {
     StoreTileWide(block, j, lr, fr, tile, diag);
     return;
@@ -908,6 +958,15 @@ void solve_envelope_columns(
     SolveLowerColumns(n, xenv, env, diag, group, rhs + g);
     SolveUpperColumns(n, xenv, env, diag, group, rhs + g);
   }
+}
+
+void envelope_wide_kernels(int on)
+{
+#if defined(__x86_64__)
+  WideKernelsWanted = on != 0;
+#else
+  (void)on;
+#endif
 }
 
 void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)

@@ -124,4 +124,11 @@ void solve_upper_envelope(int n, const int* xenv, const float* env, const float*
 void solve_envelope_columns(int n, const int* xenv, const float* env, const float* diag,
   int count, float* const* rhs);
 
+/**
+ * Chooses the factorisation's kernels: on (the default), the AVX-512 ones
+ * where the processor runs them; off, the portable ones. Both give the same
+ * factor bit for bit; the switch is there to test that.
+ */
+void envelope_wide_kernels(int on);
+
 #endif

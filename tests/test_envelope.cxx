@@ -337,6 +337,28 @@ TEST_F(EnvelopeCholeskyTest, RandomSystems)
   }
 }
 
+// Row lengths of an ordering of scattered points over a band: nearly as long
+// as the band, first columns creeping forward unevenly; with gaps, empty and
+// short rows among them.
+std::vector<int> BandedLengths(int n, int band, bool gaps)
+{
+  std::vector<int> lengths(n);
+  for (int i = 0; i < n; ++i)
+  {
+    int len = std::min(i, band - (i * 7) % 11 - (band >= 500 && i % 5 == 0 ? 12 : 0));
+    if (gaps && i % 29 == 3)
+    {
+      len = 0;
+    }
+    else if (gaps && i % 13 == 0)
+    {
+      len = std::min(i, 5);
+    }
+    lengths[i] = std::max(0, len);
+  }
+  return lengths;
+}
+
 // Rows as an ordering of scattered points gives them: nearly as long as the
 // band, first columns creeping forward unevenly, so that rows factorised
 // together start in different columns, and orders that leave a short last
@@ -359,21 +381,7 @@ TEST_F(EnvelopeCholeskyTest, BandedRowsAgreeWithThePlainFactorisation)
     const int n = shape.N;
     const int band = shape.Band;
     SCOPED_TRACE(testing::Message() << "n " << n << ", band " << band << ", gaps " << shape.Gaps);
-    std::vector<int> lengths(n);
-    for (int i = 0; i < n; ++i)
-    {
-      int len = std::min(i, band - (i * 7) % 11 - (band >= 500 && i % 5 == 0 ? 12 : 0));
-      if (shape.Gaps && i % 29 == 3)
-      {
-        len = 0;
-      }
-      else if (shape.Gaps && i % 13 == 0)
-      {
-        len = std::min(i, 5);
-      }
-      lengths[i] = std::max(0, len);
-    }
-    const Envelope a = DominantRows(n, lengths);
+    const Envelope a = DominantRows(n, BandedLengths(n, band, shape.Gaps));
 
     Envelope fast = a;
     Envelope plain = a;
@@ -512,7 +520,7 @@ TEST_F(EnvelopeCholeskyTest, SeveralRightHandSidesMatchSingleSolves)
 }
 
 // L L^T against A on envelopes that reach every case of the blocked kernels:
-// full rows (every length modulo four, tiles from the start of the row), and
+// full rows (every length modulo eight, tiles from the start of the row), and
 // rows whose first columns step up unevenly (finished rows of a tile that do
 // not start together, runs too short for a tile).
 TEST_F(EnvelopeCholeskyTest, FactorsMultiplyBackToTheMatrix)
@@ -545,6 +553,39 @@ TEST_F(EnvelopeCholeskyTest, FactorsMultiplyBackToTheMatrix)
         ASSERT_NEAR(p, a.At(i, j), tol) << "(L L^T)(" << i << ", " << j << ")";
       }
     }
+  }
+}
+
+// The AVX-512 kernels and the portable ones give the same factor, bit for
+// bit, on the banded shapes and on full rows of every length modulo eight
+// (where the processor has no AVX-512 both runs take the portable kernels).
+TEST_F(EnvelopeCholeskyTest, WideAndPortableKernelsGiveTheSameFactor)
+{
+  std::vector<std::vector<int>> shapes = { BandedLengths(1303, 600, false),
+    BandedLengths(1100, 520, true), BandedLengths(260, 40, true), BandedLengths(7, 97, false) };
+  std::vector<int> full(90);
+  for (int i = 0; i < 90; ++i)
+  {
+    full[i] = i;
+  }
+  shapes.push_back(full);
+  for (const std::vector<int>& lengths : shapes)
+  {
+    const int n = static_cast<int>(lengths.size());
+    SCOPED_TRACE(testing::Message() << "n " << n << ", longest row " << lengths.back());
+    const Envelope a = DominantRows(n + 1, lengths);
+    Envelope wide = a;
+    Envelope portable = a;
+    int wideFlag = 0;
+    int portableFlag = 0;
+    factor_envelope(n, wide.X.data(), wide.E.data(), wide.D.data(), &wideFlag);
+    envelope_wide_kernels(0);
+    factor_envelope(n, portable.X.data(), portable.E.data(), portable.D.data(), &portableFlag);
+    envelope_wide_kernels(1);
+    ASSERT_EQ(wideFlag, 0);
+    ASSERT_EQ(portableFlag, 0);
+    ASSERT_EQ(0, memcmp(wide.E.data(), portable.E.data(), sizeof(float) * wide.E.size()));
+    ASSERT_EQ(0, memcmp(wide.D.data(), portable.D.data(), sizeof(float) * wide.D.size()));
   }
 }
 
