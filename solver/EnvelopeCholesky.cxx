@@ -84,54 +84,6 @@ inline __attribute__((always_inline)) double SumLanes(Lanes v)
 #define ENVELOPE_CLONES \
   __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
-// Sum of x[k] * y[k], k = 0 .. len - 1.
-ENVELOPE_CLONES double DotRow(const float* x, const float* y, int len)
-{
-  Lanes a = { 0, 0, 0, 0 };
-  Lanes b = a;
-  int k = 0;
-  for (; k + 8 <= len; k += 8)
-  {
-    a += LoadLanes(x + k) * LoadLanes(y + k);
-    b += LoadLanes(x + k + 4) * LoadLanes(y + k + 4);
-  }
-  if (k + 4 <= len)
-  {
-    a += LoadLanes(x + k) * LoadLanes(y + k);
-    k += 4;
-  }
-  double s = SumLanes(a + b);
-  for (; k < len; ++k)
-  {
-    s += static_cast<double>(x[k]) * static_cast<double>(y[k]);
-  }
-  return s;
-}
-
-// Sum of y[k]^2, k = 0 .. len - 1.
-ENVELOPE_CLONES double SumSquares(const float* y, int len)
-{
-  Lanes a = { 0, 0, 0, 0 };
-  Lanes b = a;
-  int k = 0;
-  for (; k + 8 <= len; k += 8)
-  {
-    a += LoadLanes(y + k) * LoadLanes(y + k);
-    b += LoadLanes(y + k + 4) * LoadLanes(y + k + 4);
-  }
-  if (k + 4 <= len)
-  {
-    a += LoadLanes(y + k) * LoadLanes(y + k);
-    k += 4;
-  }
-  double s = SumLanes(a + b);
-  for (; k < len; ++k)
-  {
-    s += static_cast<double>(y[k]) * static_cast<double>(y[k]);
-  }
-  return s;
-}
-
 // Rows factorised together: each finished row of L is read once for all of
 // them.
 constexpr int BlockRows = 6;
@@ -196,6 +148,37 @@ inline __attribute__((always_inline)) Wide SumWide8(const Wide* v)
   }
   return __builtin_shufflevector(quads[0], quads[1], 0, 1, 2, 3, 8, 9, 10, 11) +
     __builtin_shufflevector(quads[0], quads[1], 4, 5, 6, 7, 12, 13, 14, 15);
+}
+
+// Sum of x[k] * y[k], k = 0 .. len - 1: four vectors of eight partial sums,
+// so that the additions of one do not wait on those of another.
+ENVELOPE_CLONES double DotRow(const float* x, const float* y, int len)
+{
+  Wide acc[4] = {};
+  int k = 0;
+  for (; k + 32 <= len; k += 32)
+  {
+    for (int m = 0; m < 4; ++m)
+    {
+      acc[m] += LoadWide(x + k + 8 * m) * LoadWide(y + k + 8 * m);
+    }
+  }
+  for (; k + 8 <= len; k += 8)
+  {
+    acc[0] += LoadWide(x + k) * LoadWide(y + k);
+  }
+  double s = SumWide((acc[0] + acc[1]) + (acc[2] + acc[3]));
+  for (; k < len; ++k)
+  {
+    s += static_cast<double>(x[k]) * static_cast<double>(y[k]);
+  }
+  return s;
+}
+
+// Sum of y[k]^2, k = 0 .. len - 1, as DotRow(y, y, len) adds it.
+ENVELOPE_CLONES double SumSquares(const float* y, int len)
+{
+  return DotRow(y, y, len);
 }
 
 // acc[r][q] += x_r[k] * y_q[k] over the last Rem columns k of the run.
