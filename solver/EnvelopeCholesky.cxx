@@ -52,14 +52,14 @@ inline double envelope_dot(const float* a, const float* b, int len)
   return (s0 + s1) + (s2 + s3);
 }
 
-// Vector kernels of the factorisation. Four double lanes are four
-// independent partial sums; GCC's generic vectors keep the same lanes (and
-// so the same results) whatever instructions carry them. Each kernel is
-// compiled three times, for AVX-512 (whose 32 vector registers hold the
-// 24 partial sums of a tile and its operands), for AVX2 with FMA and for the
-// baseline x86-64, and the loader picks the one the processor runs. A fused
-// multiply-add rounds like a multiply followed by an add here, since the
-// product of a float and a double that holds a float is exact.
+// Vector kernels. Four double lanes are four independent partial sums (the
+// substitutions' inner products); GCC's generic vectors keep the same lanes
+// (and so the same results) whatever instructions carry them. Each kernel
+// marked ENVELOPE_CLONES is compiled three times, for AVX-512, for AVX2 with
+// FMA and for the baseline x86-64, and the loader picks the one the
+// processor runs. A fused multiply-add rounds like a multiply followed by an
+// add here, since the product of a float and a double that holds a float is
+// exact.
 typedef double Lanes __attribute__((vector_size(32)));
 
 inline __attribute__((always_inline)) Lanes LoadLanes(const float* p)
@@ -92,11 +92,12 @@ constexpr int BlockRows = 6;
 // BlockRows.
 constexpr int TileRows = 4;
 
-// The tiles of the factorisation carry eight double lanes: eight independent
-// partial sums per inner product. On processors whose vector units are 512
+// The factorisation's inner products carry eight double lanes: eight
+// independent partial sums each. On processors whose vector units are 512
 // bits wide a tile of 24 such sums fills both multiply-add units; elsewhere
 // GCC carries each in two or four narrower registers, with the same lanes and
-// so the same results.
+// so the same results. The loops over a tile's rows are unrolled by pragma:
+// left to GCC's own limits, they keep the 24 sums in memory.
 typedef double Wide __attribute__((vector_size(64)));
 
 inline __attribute__((always_inline)) Wide LoadWide(const float* p)
@@ -372,7 +373,6 @@ void DotTile(const float* const* x, const float* const* y, int len, double* out)
     return;
   }
 #endif
-  #pragma GCC unroll 8
   for (int r = 0; r < TileRows; ++r)
   {
     DotBlock(x[r], y, len, out + BlockRows * r);
@@ -970,10 +970,10 @@ void factor_envelope(int n, const int* xenv, float* env, float* diag, int* flag)
   // of six: first every column left of the block, for all six rows at once
   // and, where the rows share their columns, against four finished rows at
   // once; then the small triangle inside the block and the diagonals, row by
-  // row. The rows of the block are copied to scratch rows aligned on their
+  // row. The rows of the block are worked on in scratch rows aligned on their
   // columns, with zeros left of each row's first column, so that the kernels
-  // run over all six rows at once; they stay floats, which keeps them in the
-  // first-level cache on rows of up to about 1,300 entries.
+  // run over all six rows at once; they stay floats, which keeps six rows of
+  // up to about 1,300 entries in a 32 KB first-level cache.
   int longest = 0;
   for (int i = 1; i < n; ++i)
   {
