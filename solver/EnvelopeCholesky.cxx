@@ -632,7 +632,7 @@ struct Block
       std::fill(this->L[q], this->L[q] + zeros, 0.0f);
       if (q < rows)
       {
-        memcpy(this->L[q] + zeros, this->A[q], sizeof(float) * (i0 + q - this->First[q]));
+        std::copy_n(this->A[q], i0 + q - this->First[q], this->L[q] + zeros);
       }
     }
   }
@@ -641,7 +641,7 @@ struct Block
   void Finish(int i0, int q)
   {
     const int first = this->First[q];
-    memcpy(this->A[q], this->L[q] + (first - this->Lowest), sizeof(float) * (i0 + q - first));
+    std::copy_n(this->L[q] + (first - this->Lowest), i0 + q - first, this->A[q]);
   }
 
   // Stores L(i0 + q, j) = (A(i0 + q, j) - sum) / L(j, j) for the rows that
