@@ -198,11 +198,11 @@ void CheckCost(RunObjects& run, const RunInputs& inputs)
   {
     ThrowMessage(refusal);
   }
-  run.FactorSeconds = cost.FactorSeconds;
-  if (cost.FactorSeconds > LongFactorisation)
+  run.FactorSeconds = ExpectedFactorSeconds(cost, LongFactorisation);
+  if (run.FactorSeconds > LongFactorisation)
   {
     std::cerr << "The factorisation at radius " << inputs.Radius << " will take about "
-              << std::ceil(cost.FactorSeconds) << " s (estimated)" << std::endl;
+              << std::ceil(run.FactorSeconds) << " s (estimated)" << std::endl;
   }
 }
 

@@ -1,4 +1,5 @@
 #include "CostEstimate.h"
+#include "EnvelopeCholesky.h"
 
 #include <vtkPoints.h>
 
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -31,10 +33,24 @@ constexpr double BytesPerPoint = 128.0;
 // and whole grids, so it is scaled by this factor.
 constexpr double EnvelopeShare = 0.75;
 
-// Multiply-adds per second of the envelope factorisation on this kind of
-// machine (one core, vectorised inner products), measured on envelopes of
-// 10^7 to 10^8 entries.
+// The nominal rate of FactorSeconds: multiply-adds per second of the
+// envelope factorisation as first measured on envelopes of 10^7 to 10^8
+// entries. The radius chooser's trial budget is counted in these units;
+// what a run is expected to take on this machine is
+// ExpectedFactorSeconds().
 constexpr double FactorRate = 2.0e9;
+
+// More multiply-adds per second than one core of any machine this runs on
+// does: a factorisation that would take less than the threshold even at this
+// rate is not timed.
+constexpr double FastestFactorRate = 2.0e11;
+
+// Order of the dense system whose factorisation is timed, and the share of
+// its rate that large envelopes keep (their finished rows come from the
+// second- and third-level caches and from memory; 0.75 to 0.85 measured on
+// envelopes of 3 * 10^6 to 2 * 10^8 entries).
+constexpr int TimedOrder = 1024;
+constexpr double LargeEnvelopeShare = 0.8;
 
 // The nonempty cells of the grid: their coordinates, point counts and a way
 // to find a cell from its coordinates.
@@ -251,6 +267,50 @@ CostEstimate EstimateCost(vtkPoints* points, double radius)
 }
 
 //------------------------------------------------------------------------------
+double MeasuredFactorRate()
+{
+  static const double rate = [] {
+    // A dense, diagonally dominant system: every row full up to the
+    // diagonal, entries of at most 0.5 against a diagonal of the order.
+    const int n = TimedOrder;
+    std::vector<int> xenv(static_cast<size_t>(n) + 1);
+    xenv[0] = 1;
+    double operations = 0.0;
+    for (int i = 0; i < n; ++i)
+    {
+      xenv[static_cast<size_t>(i) + 1] = xenv[static_cast<size_t>(i)] + i;
+      operations += 0.5 * static_cast<double>(i) * i;
+    }
+    std::vector<float> a(static_cast<size_t>(xenv[static_cast<size_t>(n)]) - 1);
+    for (size_t k = 0; k < a.size(); ++k)
+    {
+      a[k] = 0.5f * static_cast<float>((k * 2654435761u) % 1000) / 1000.0f;
+    }
+    double best = std::numeric_limits<double>::infinity();
+    for (int run = 0; run < 2; ++run) // the first also faults the pages in
+    {
+      std::vector<float> env = a;
+      std::vector<float> diag(static_cast<size_t>(n), static_cast<float>(n));
+      int flag = 0;
+      const auto start = std::chrono::steady_clock::now();
+      factor_envelope(n, xenv.data(), env.data(), diag.data(), &flag);
+      best = std::min(best,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return operations / std::max(best, 1e-9);
+  }();
+  return rate;
+}
+
+double ExpectedFactorSeconds(const CostEstimate& cost, double threshold)
+{
+  if (cost.FactorOperations < threshold * FastestFactorRate)
+  {
+    return 0.0;
+  }
+  return cost.FactorOperations / (LargeEnvelopeShare * MeasuredFactorRate());
+}
+
 double AvailableMemory()
 {
   const long pages = sysconf(_SC_PHYS_PAGES);

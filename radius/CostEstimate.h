@@ -26,11 +26,26 @@ struct CostEstimate
   double EnvelopeEntries = 0.0;  ///< entries of the strict lower envelope
   double Bytes = 0.0;            ///< memory of the solve: envelope, diagonal and work arrays
   double FactorOperations = 0.0; ///< multiply-adds of the envelope factorisation
-  double FactorSeconds = 0.0;    ///< FactorOperations at this machine's usual rate
+  double FactorSeconds = 0.0;    ///< FactorOperations at a fixed nominal rate (2 * 10^9 per s)
 };
 
 /// Estimates the cost of the spline system over points at radius (> 0).
 CostEstimate EstimateCost(vtkPoints* points, double radius);
+
+/**
+ * Multiply-adds per second of factor_envelope() on this machine: a dense
+ * system of order 1,024 factorised twice here (milliseconds on a current
+ * core), the faster run counted. Timed at the first call, then kept.
+ */
+double MeasuredFactorRate();
+
+/**
+ * How long the factorisation of cost is expected to take on this machine, in
+ * seconds: its multiply-adds at 80% of MeasuredFactorRate(). 0 when it would
+ * take less than threshold seconds even at a rate no core reaches, so that
+ * ordinary runs time nothing.
+ */
+double ExpectedFactorSeconds(const CostEstimate& cost, double threshold);
 
 /**
  * Bytes the solve may take: 80% of the physical memory, or of the address

@@ -222,3 +222,26 @@ TEST(CostEstimate, RefusesTheUnaffordableAndNamesOneThatFits)
   EXPECT_TRUE(CostRefusal(points, 0.01, 1.0e12).empty());
   EXPECT_EQ(LargestAffordableRadius(points, 0.1, 1000.0), 0.0);
 }
+
+// A long factorisation's expected time comes from a factorisation timed on
+// this machine, proportional to the work; a factorisation short even at a rate
+// no core reaches is not timed at all.
+TEST(CostEstimate, ExpectedFactorisationTimeAtThisMachinesRate)
+{
+  CostEstimate shortRun;
+  shortRun.FactorOperations = 1.0e9;
+  EXPECT_EQ(ExpectedFactorSeconds(shortRun, 10.0), 0.0);
+
+  const double rate = MeasuredFactorRate();
+  ASSERT_TRUE(std::isfinite(rate));
+  EXPECT_GT(rate, 1.0e7);
+  EXPECT_LT(rate, 1.0e12);
+  EXPECT_EQ(MeasuredFactorRate(), rate); // timed once
+
+  CostEstimate longRun;
+  longRun.FactorOperations = 1.0e13;
+  const double seconds = ExpectedFactorSeconds(longRun, 10.0);
+  EXPECT_NEAR(seconds, longRun.FactorOperations / (0.8 * rate), 1e-9 * seconds);
+  longRun.FactorOperations *= 2.0;
+  EXPECT_NEAR(ExpectedFactorSeconds(longRun, 10.0), 2.0 * seconds, 1e-9 * seconds);
+}
