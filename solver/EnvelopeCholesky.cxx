@@ -105,20 +105,6 @@ inline __attribute__((always_inline)) Wide LoadWide(const float* p)
   return Wide{ p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7] };
 }
 
-// The first Rem (1 .. 7) values at p in the low lanes, zeros above: nothing
-// past p[Rem - 1] is read.
-template <int Rem>
-inline __attribute__((always_inline)) Wide TailWide(const float* p)
-{
-  Wide v = { 0, 0, 0, 0, 0, 0, 0, 0 };
-  #pragma GCC unroll 8
-  for (int m = 0; m < Rem; ++m)
-  {
-    v[m] = p[m];
-  }
-  return v;
-}
-
 // The lanes of v summed pairwise: ((v0 + v1) + (v2 + v3)) + ((v4 + v5) + (v6 + v7)).
 inline __attribute__((always_inline)) double SumWide(Wide v)
 {
@@ -151,24 +137,92 @@ inline __attribute__((always_inline)) Wide SumWide8(const Wide* v)
     __builtin_shufflevector(quads[0], quads[1], 4, 5, 6, 7, 12, 13, 14, 15);
 }
 
+// The same eight lanes as two vectors of four, for processors without
+// AVX-512: GCC keeps a 64-byte vector in memory where no register holds it,
+// but two 32-byte halves in AVX2 registers. Lane m is lane m % 4 of Lo or Hi,
+// and every operation is the same per lane, so the sums are the same.
+struct Pair
+{
+  Lanes Lo;
+  Lanes Hi;
+};
+
+inline __attribute__((always_inline)) Pair operator*(Pair a, Pair b)
+{
+  return Pair{ a.Lo * b.Lo, a.Hi * b.Hi };
+}
+
+inline __attribute__((always_inline)) Pair operator+(Pair a, Pair b)
+{
+  return Pair{ a.Lo + b.Lo, a.Hi + b.Hi };
+}
+
+inline __attribute__((always_inline)) Pair& operator+=(Pair& a, Pair b)
+{
+  a.Lo += b.Lo;
+  a.Hi += b.Hi;
+  return a;
+}
+
+// Eight floats at p, widened, as a V (Wide or Pair).
+template <typename V>
+inline __attribute__((always_inline)) V Load8(const float* p);
+
+template <>
+inline __attribute__((always_inline)) Wide Load8<Wide>(const float* p)
+{
+  return LoadWide(p);
+}
+
+template <>
+inline __attribute__((always_inline)) Pair Load8<Pair>(const float* p)
+{
+  return Pair{ LoadLanes(p), LoadLanes(p + 4) };
+}
+
+// The first Rem (1 .. 7) values at p in the low lanes, zeros above: nothing
+// past p[Rem - 1] is read.
+template <int Rem, typename V>
+inline __attribute__((always_inline)) V Tail8(const float* p)
+{
+  float t[8] = {};
+  for (int m = 0; m < Rem; ++m)
+  {
+    t[m] = p[m];
+  }
+  return Load8<V>(t);
+}
+
+inline __attribute__((always_inline)) double SumLanes8(Wide v)
+{
+  return SumWide(v);
+}
+
+inline __attribute__((always_inline)) double SumLanes8(Pair v)
+{
+  return SumLanes(v.Lo) + SumLanes(v.Hi);
+}
+
 // Sum of x[k] * y[k], k = 0 .. len - 1: four vectors of eight partial sums,
 // so that the additions of one do not wait on those of another.
-ENVELOPE_CLONES double DotRow(const float* x, const float* y, int len)
+template <typename V>
+inline __attribute__((always_inline)) double DotRowOf(const float* x, const float* y, int len)
 {
-  Wide acc[4] = {};
+  V acc[4] = {};
   int k = 0;
   for (; k + 32 <= len; k += 32)
   {
+    #pragma GCC unroll 4
     for (int m = 0; m < 4; ++m)
     {
-      acc[m] += LoadWide(x + k + 8 * m) * LoadWide(y + k + 8 * m);
+      acc[m] += Load8<V>(x + k + 8 * m) * Load8<V>(y + k + 8 * m);
     }
   }
   for (; k + 8 <= len; k += 8)
   {
-    acc[0] += LoadWide(x + k) * LoadWide(y + k);
+    acc[0] += Load8<V>(x + k) * Load8<V>(y + k);
   }
-  double s = SumWide((acc[0] + acc[1]) + (acc[2] + acc[3]));
+  double s = SumLanes8((acc[0] + acc[1]) + (acc[2] + acc[3]));
   for (; k < len; ++k)
   {
     s += static_cast<double>(x[k]) * static_cast<double>(y[k]);
@@ -176,27 +230,21 @@ ENVELOPE_CLONES double DotRow(const float* x, const float* y, int len)
   return s;
 }
 
-// Sum of y[k]^2, k = 0 .. len - 1, as DotRow(y, y, len) adds it.
-ENVELOPE_CLONES double SumSquares(const float* y, int len)
-{
-  return DotRow(y, y, len);
-}
-
 // acc[r][q] += x_r[k] * y_q[k] over the last Rem columns k of the run.
-template <int R, int Rem>
+template <int R, int Rem, typename V>
 inline __attribute__((always_inline)) void AddTail(
-  const float* const* x, const float* const* y, int k, Wide (*acc)[BlockRows])
+  const float* const* x, const float* const* y, int k, V (*acc)[BlockRows])
 {
-  Wide u[R];
+  V u[R];
   #pragma GCC unroll 8
   for (int r = 0; r < R; ++r)
   {
-    u[r] = TailWide<Rem>(x[r] + k);
+    u[r] = Tail8<Rem, V>(x[r] + k);
   }
   #pragma GCC unroll 8
   for (int q = 0; q < BlockRows; ++q)
   {
-    const Wide v = TailWide<Rem>(y[q] + k);
+    const V v = Tail8<Rem, V>(y[q] + k);
     #pragma GCC unroll 8
     for (int r = 0; r < R; ++r)
     {
@@ -206,8 +254,8 @@ inline __attribute__((always_inline)) void AddTail(
 }
 
 // acc[r][q] = 0 for the R by BlockRows partial sums of a tile.
-template <int R>
-inline __attribute__((always_inline)) void ClearSums(Wide (*acc)[BlockRows])
+template <int R, typename V>
+inline __attribute__((always_inline)) void ClearSums(V (*acc)[BlockRows])
 {
   #pragma GCC unroll 8
   for (int r = 0; r < R; ++r)
@@ -215,30 +263,30 @@ inline __attribute__((always_inline)) void ClearSums(Wide (*acc)[BlockRows])
     #pragma GCC unroll 8
     for (int q = 0; q < BlockRows; ++q)
     {
-      acc[r][q] = Wide{ 0, 0, 0, 0, 0, 0, 0, 0 };
+      acc[r][q] = V{};
     }
   }
 }
 
 // acc[r][q] += x_r[k] * y_q[k] over the columns k of whole steps of eight;
 // returns the first column left.
-template <int R>
+template <int R, typename V>
 inline __attribute__((always_inline)) int AddSteps(
-  const float* const* x, const float* const* y, int len, Wide (*acc)[BlockRows])
+  const float* const* x, const float* const* y, int len, V (*acc)[BlockRows])
 {
   int k = 0;
   for (; k + 8 <= len; k += 8)
   {
-    Wide u[R];
+    V u[R];
     #pragma GCC unroll 8
     for (int r = 0; r < R; ++r)
     {
-      u[r] = LoadWide(x[r] + k);
+      u[r] = Load8<V>(x[r] + k);
     }
     #pragma GCC unroll 8
     for (int q = 0; q < BlockRows; ++q)
     {
-      const Wide v = LoadWide(y[q] + k);
+      const V v = Load8<V>(y[q] + k);
       #pragma GCC unroll 8
       for (int r = 0; r < R; ++r)
       {
@@ -267,41 +315,53 @@ inline __attribute__((always_inline)) void StoreSums(const Wide (*acc)[BlockRows
   }
 }
 
+template <int R>
+inline __attribute__((always_inline)) void StoreSums(const Pair (*acc)[BlockRows], double* out)
+{
+  for (int r = 0; r < R; ++r)
+  {
+    for (int q = 0; q < BlockRows; ++q)
+    {
+      out[BlockRows * r + q] = SumLanes8(acc[r][q]);
+    }
+  }
+}
+
 // The sums of x_r[k] * y_q[k], k = 0 .. len - 1, for R finished rows x_r and
 // the BlockRows rows y_q of the block, in out[BlockRows * r + q]. Each value
 // loaded feeds R or BlockRows multiply-adds, and the R * BlockRows partial
 // sums keep both multiply-add units busy. Both operands are floats, widened
 // as they are loaded. The last len % 8 columns go through the same lanes,
 // zero-filled, in one step shared by all the sums.
-template <int R>
+template <int R, typename V>
 inline __attribute__((always_inline)) void DotRows(
   const float* const* x, const float* const* y, int len, double* out)
 {
-  Wide acc[R][BlockRows];
-  ClearSums<R>(acc);
-  const int k = AddSteps<R>(x, y, len, acc);
+  V acc[R][BlockRows];
+  ClearSums<R, V>(acc);
+  const int k = AddSteps<R, V>(x, y, len, acc);
   switch (len - k)
   {
     case 1:
-      AddTail<R, 1>(x, y, k, acc);
+      AddTail<R, 1, V>(x, y, k, acc);
       break;
     case 2:
-      AddTail<R, 2>(x, y, k, acc);
+      AddTail<R, 2, V>(x, y, k, acc);
       break;
     case 3:
-      AddTail<R, 3>(x, y, k, acc);
+      AddTail<R, 3, V>(x, y, k, acc);
       break;
     case 4:
-      AddTail<R, 4>(x, y, k, acc);
+      AddTail<R, 4, V>(x, y, k, acc);
       break;
     case 5:
-      AddTail<R, 5>(x, y, k, acc);
+      AddTail<R, 5, V>(x, y, k, acc);
       break;
     case 6:
-      AddTail<R, 6>(x, y, k, acc);
+      AddTail<R, 6, V>(x, y, k, acc);
       break;
     case 7:
-      AddTail<R, 7>(x, y, k, acc);
+      AddTail<R, 7, V>(x, y, k, acc);
       break;
     default:
       break;
@@ -309,10 +369,21 @@ inline __attribute__((always_inline)) void DotRows(
   StoreSums<R>(acc, out);
 }
 
+// The portable kernels: AVX2 with FMA or the baseline x86-64, chosen by the
+// loader.
+#define PORTABLE_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+
 // One finished row against the block.
-ENVELOPE_CLONES void DotBlock(const float* x, const float* const* y, int len, double* out)
+PORTABLE_CLONES void DotBlockPortable(
+  const float* x, const float* const* y, int len, double* out)
 {
-  DotRows<1>(&x, y, len, out);
+  DotRows<1, Pair>(&x, y, len, out);
+}
+
+// Sum of x[k] * y[k], k = 0 .. len - 1.
+PORTABLE_CLONES double DotRowPortable(const float* x, const float* y, int len)
+{
+  return DotRowOf<Pair>(x, y, len);
 }
 
 #if defined(__x86_64__)
@@ -326,8 +397,8 @@ __attribute__((target("arch=x86-64-v4"))) void DotTileWide(
   const float* const* x, const float* const* y, int len, double* out)
 {
   Wide acc[TileRows][BlockRows];
-  ClearSums<TileRows>(acc);
-  const int k = AddSteps<TileRows>(x, y, len, acc);
+  ClearSums<TileRows, Wide>(acc);
+  const int k = AddSteps<TileRows, Wide>(x, y, len, acc);
   if (k < len)
   {
     // The tail in masked loads, which leave the lanes above it zero.
@@ -351,6 +422,19 @@ __attribute__((target("arch=x86-64-v4"))) void DotTileWide(
 
 #pragma GCC diagnostic pop
 
+// One finished row against the block.
+__attribute__((target("arch=x86-64-v4"))) void DotBlockWide(
+  const float* x, const float* const* y, int len, double* out)
+{
+  DotRows<1, Wide>(&x, y, len, out);
+}
+
+// Sum of x[k] * y[k], k = 0 .. len - 1.
+__attribute__((target("arch=x86-64-v4"))) double DotRowWide(const float* x, const float* y, int len)
+{
+  return DotRowOf<Wide>(x, y, len);
+}
+
 bool WideKernelsWanted = true;
 
 // Whether the AVX-512 kernels run: the processor has them and they are not
@@ -361,6 +445,37 @@ bool HasWideKernels()
   return has && WideKernelsWanted;
 }
 #endif
+
+// One finished row against the block.
+void DotBlock(const float* x, const float* const* y, int len, double* out)
+{
+#if defined(__x86_64__)
+  if (HasWideKernels())
+  {
+    DotBlockWide(x, y, len, out);
+    return;
+  }
+#endif
+  DotBlockPortable(x, y, len, out);
+}
+
+// Sum of x[k] * y[k], k = 0 .. len - 1.
+double DotRow(const float* x, const float* y, int len)
+{
+#if defined(__x86_64__)
+  if (HasWideKernels())
+  {
+    return DotRowWide(x, y, len);
+  }
+#endif
+  return DotRowPortable(x, y, len);
+}
+
+// Sum of y[k]^2, k = 0 .. len - 1, as DotRow(y, y, len) adds it.
+double SumSquares(const float* y, int len)
+{
+  return DotRow(y, y, len);
+}
 
 // TileRows finished rows against the block: one finished row at a time where
 // a whole tile would not fit the vector registers. The sums are the same.

@@ -126,8 +126,10 @@ void solve_envelope_columns(int n, const int* xenv, const float* env, const floa
 
 /**
  * Chooses the factorisation's kernels: on (the default), the AVX-512 ones
- * where the processor runs them; off, the portable ones. Both give the same
- * factor bit for bit; the switch is there to test that.
+ * where the processor runs them; off, the portable ones (AVX2 with FMA where
+ * the processor has it, else the baseline x86-64). All give the same factor
+ * bit for bit; the switch is there to test that. Not to be changed while a
+ * factorisation runs.
  */
 void envelope_wide_kernels(int on);
 
