@@ -94,10 +94,10 @@ constexpr int TileRows = 4;
 
 // The factorisation's inner products carry eight double lanes: eight
 // independent partial sums each. On processors whose vector units are 512
-// bits wide a tile of 24 such sums fills both multiply-add units; elsewhere
-// GCC carries each in two or four narrower registers, with the same lanes and
-// so the same results. The loops over a tile's rows are unrolled by pragma:
-// left to GCC's own limits, they keep the 24 sums in memory.
+// bits wide a tile of 24 such sums fills both multiply-add units; the
+// portable kernels carry the same lanes as a Pair (below). The loops over a
+// tile's rows are unrolled by pragma: left to GCC's own limits, they keep the
+// 24 sums in memory.
 typedef double Wide __attribute__((vector_size(64)));
 
 inline __attribute__((always_inline)) Wide LoadWide(const float* p)
