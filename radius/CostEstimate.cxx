@@ -40,17 +40,19 @@ constexpr double EnvelopeShare = 0.75;
 // ExpectedFactorSeconds().
 constexpr double FactorRate = 2.0e9;
 
-// More multiply-adds per second than one core of any machine this runs on
-// does: a factorisation that would take less than the threshold even at this
-// rate is not timed.
-constexpr double FastestFactorRate = 2.0e11;
+// Fewer multiply-adds per second than the factorisation has done on any
+// machine it was measured on (its first, scalar kernels did FactorRate): a
+// factorisation that would take less than the threshold even at this rate is
+// surely short, and nothing is timed for it.
+constexpr double SlowestFactorRate = FactorRate;
 
 // Order of the dense system whose factorisation is timed, and the share of
 // its rate that large envelopes keep (their finished rows come from the
-// second- and third-level caches and from memory; 0.75 to 0.85 measured on
-// envelopes of 3 * 10^6 to 2 * 10^8 entries).
+// second- and third-level caches and from memory): 0.73 to 1.05 measured on
+// envelopes of 2 to 3 * 10^8 entries, so the lower end, lest a long run go
+// unannounced.
 constexpr int TimedOrder = 1024;
-constexpr double LargeEnvelopeShare = 0.8;
+constexpr double LargeEnvelopeShare = 0.7;
 
 // The nonempty cells of the grid: their coordinates, point counts and a way
 // to find a cell from its coordinates.
@@ -287,7 +289,7 @@ double MeasuredFactorRate()
       a[k] = 0.5f * static_cast<float>((k * 2654435761u) % 1000) / 1000.0f;
     }
     double best = std::numeric_limits<double>::infinity();
-    for (int run = 0; run < 2; ++run) // the first also faults the pages in
+    for (int run = 0; run < 3; ++run) // the first also faults the pages in
     {
       std::vector<float> env = a;
       std::vector<float> diag(static_cast<size_t>(n), static_cast<float>(n));
@@ -304,7 +306,7 @@ double MeasuredFactorRate()
 
 double ExpectedFactorSeconds(const CostEstimate& cost, double threshold)
 {
-  if (cost.FactorOperations < threshold * FastestFactorRate)
+  if (cost.FactorOperations < threshold * SlowestFactorRate)
   {
     return 0.0;
   }

@@ -34,16 +34,17 @@ CostEstimate EstimateCost(vtkPoints* points, double radius);
 
 /**
  * Multiply-adds per second of factor_envelope() on this machine: a dense
- * system of order 1,024 factorised twice here (milliseconds on a current
+ * system of order 1,024 factorised three times here (milliseconds on a current
  * core), the faster run counted. Timed at the first call, then kept.
  */
 double MeasuredFactorRate();
 
 /**
  * How long the factorisation of cost is expected to take on this machine, in
- * seconds: its multiply-adds at 80% of MeasuredFactorRate(). 0 when it would
- * take less than threshold seconds even at a rate no core reaches, so that
- * ordinary runs time nothing.
+ * seconds: its multiply-adds at 70% of MeasuredFactorRate(). 0 when it would
+ * take less than threshold seconds even at the nominal rate of FactorSeconds,
+ * slower than the factorisation has run anywhere, so that ordinary runs time
+ * nothing.
  */
 double ExpectedFactorSeconds(const CostEstimate& cost, double threshold);
 

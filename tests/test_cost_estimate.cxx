@@ -224,8 +224,8 @@ TEST(CostEstimate, RefusesTheUnaffordableAndNamesOneThatFits)
 }
 
 // A long factorisation's expected time comes from a factorisation timed on
-// this machine, proportional to the work; a factorisation short even at a rate
-// no core reaches is not timed at all.
+// this machine, proportional to the work; one that is short even at the
+// nominal rate, slower than any the kernels reach, is not timed at all.
 TEST(CostEstimate, ExpectedFactorisationTimeAtThisMachinesRate)
 {
   CostEstimate shortRun;
@@ -241,7 +241,7 @@ TEST(CostEstimate, ExpectedFactorisationTimeAtThisMachinesRate)
   CostEstimate longRun;
   longRun.FactorOperations = 1.0e13;
   const double seconds = ExpectedFactorSeconds(longRun, 10.0);
-  EXPECT_NEAR(seconds, longRun.FactorOperations / (0.8 * rate), 1e-9 * seconds);
+  EXPECT_NEAR(seconds, longRun.FactorOperations / (0.7 * rate), 1e-9 * seconds);
   longRun.FactorOperations *= 2.0;
   EXPECT_NEAR(ExpectedFactorSeconds(longRun, 10.0), 2.0 * seconds, 1e-9 * seconds);
 }
