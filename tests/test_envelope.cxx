@@ -556,9 +556,11 @@ TEST_F(EnvelopeCholeskyTest, FactorsMultiplyBackToTheMatrix)
   }
 }
 
-// The AVX-512 kernels and the portable ones give the same factor, bit for
-// bit, on the banded shapes and on full rows of every length modulo eight
-// (where the processor has no AVX-512 both runs take the portable kernels).
+// The AVX-512 kernels and the portable ones (the AVX2 clones on a processor
+// that has AVX2) give the same factor, bit for bit, on the banded shapes and
+// on full rows of every length modulo eight. Where the processor has no
+// AVX-512 both runs take the portable kernels; envelope_cpus.sh compares
+// the instruction sets under an emulator.
 TEST_F(EnvelopeCholeskyTest, WideAndPortableKernelsGiveTheSameFactor)
 {
   std::vector<std::vector<int>> shapes = { BandedLengths(1303, 600, false),
