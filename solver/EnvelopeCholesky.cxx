@@ -180,13 +180,13 @@ inline __attribute__((always_inline)) Pair Load8<Pair>(const float* p)
   return Pair{ LoadLanes(p), LoadLanes(p + 4) };
 }
 
-// The first Rem (1 .. 7) values at p in the low lanes, zeros above: nothing
-// past p[Rem - 1] is read.
-template <int Rem, typename V>
-inline __attribute__((always_inline)) V Tail8(const float* p)
+// The first rem (1 .. 7) values at p in the low lanes, zeros above: nothing
+// past p[rem - 1] is read.
+template <typename V>
+inline __attribute__((always_inline)) V Tail8(const float* p, int rem)
 {
   float t[8] = {};
-  for (int m = 0; m < Rem; ++m)
+  for (int m = 0; m < rem; ++m)
   {
     t[m] = p[m];
   }
@@ -230,21 +230,21 @@ inline __attribute__((always_inline)) double DotRowOf(const float* x, const floa
   return s;
 }
 
-// acc[r][q] += x_r[k] * y_q[k] over the last Rem columns k of the run.
-template <int R, int Rem, typename V>
+// acc[r][q] += x_r[k] * y_q[k] over the last rem columns k of the run.
+template <int R, typename V>
 inline __attribute__((always_inline)) void AddTail(
-  const float* const* x, const float* const* y, int k, V (*acc)[BlockRows])
+  const float* const* x, const float* const* y, int k, int rem, V (*acc)[BlockRows])
 {
   V u[R];
   #pragma GCC unroll 8
   for (int r = 0; r < R; ++r)
   {
-    u[r] = Tail8<Rem, V>(x[r] + k);
+    u[r] = Tail8<V>(x[r] + k, rem);
   }
   #pragma GCC unroll 8
   for (int q = 0; q < BlockRows; ++q)
   {
-    const V v = Tail8<Rem, V>(y[q] + k);
+    const V v = Tail8<V>(y[q] + k, rem);
     #pragma GCC unroll 8
     for (int r = 0; r < R; ++r)
     {
@@ -340,31 +340,9 @@ inline __attribute__((always_inline)) void DotRows(
   V acc[R][BlockRows];
   ClearSums<R, V>(acc);
   const int k = AddSteps<R, V>(x, y, len, acc);
-  switch (len - k)
+  if (k < len)
   {
-    case 1:
-      AddTail<R, 1, V>(x, y, k, acc);
-      break;
-    case 2:
-      AddTail<R, 2, V>(x, y, k, acc);
-      break;
-    case 3:
-      AddTail<R, 3, V>(x, y, k, acc);
-      break;
-    case 4:
-      AddTail<R, 4, V>(x, y, k, acc);
-      break;
-    case 5:
-      AddTail<R, 5, V>(x, y, k, acc);
-      break;
-    case 6:
-      AddTail<R, 6, V>(x, y, k, acc);
-      break;
-    case 7:
-      AddTail<R, 7, V>(x, y, k, acc);
-      break;
-    default:
-      break;
+    AddTail<R, V>(x, y, k, len - k, acc);
   }
   StoreSums<R>(acc, out);
 }
