@@ -112,8 +112,9 @@ bool HasWideFilter()
 }
 #endif
 
-// Candidate lists hold every point once per column of its neighbourhood; past
-// this many entries (256 MiB) the search scans and sorts instead.
+// Candidate lists hold every point once per column of its neighbourhood (that
+// is prepared); past this many entries (256 MiB) the search scans and sorts
+// instead.
 constexpr double MaxCandidates = 8.0 * 1024 * 1024;
 } // namespace
 
@@ -122,6 +123,39 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
   , Radius(radius)
   , Radius2(radius * radius)
 {
+  this->Index(points);
+  if (!this->Coordinates.empty())
+  {
+    this->BuildNeighbourhoods();
+  }
+}
+
+NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, double radius,
+  const float* queryX, const float* queryY, std::size_t queries)
+  : Tree(tree)
+  , Radius(radius)
+  , Radius2(radius * radius)
+{
+  this->Index(points);
+  if (this->Coordinates.empty())
+  {
+    return;
+  }
+  this->Prepared.assign(static_cast<size_t>(this->Cells[0]) * this->Cells[1], 0);
+  for (std::size_t k = 0; k < queries; ++k)
+  {
+    const int cx = this->CellIndex(static_cast<double>(queryX[k]), 0);
+    const int cy = this->CellIndex(static_cast<double>(queryY[k]), 1);
+    this->Prepared[static_cast<size_t>(cy) * this->Cells[0] + cx] = 1;
+  }
+  this->BuildNeighbourhoods();
+}
+
+// The points' coordinates and buckets, and the grid of columns over them.
+void NeighbourSearch::Index(vtkPoints* points)
+{
+  const double radius = this->Radius;
+  vtkPointLocator* tree = this->Tree;
   const vtkIdType n = points->GetNumberOfPoints();
   if (n == 0)
   {
@@ -176,7 +210,8 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
   // Points by cell, each cell in increasing id.
   const size_t cellCount =
     static_cast<size_t>(this->Cells[0]) * this->Cells[1] * static_cast<size_t>(this->Cells[2]);
-  std::vector<int> cellOf(static_cast<size_t>(n));
+  std::vector<int>& cellOf = this->ColumnOf;
+  cellOf.resize(static_cast<size_t>(n));
   this->CellStart.assign(cellCount + 1, 0);
   for (vtkIdType i = 0; i < n; ++i)
   {
@@ -201,44 +236,93 @@ NeighbourSearch::NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, doubl
 
   // The columns needed to cover the radius (one once the grid had to widen).
   this->Reach = width >= radius * ColumnSlack ? 1 : ColumnsPerRadius;
-  const double side = 2.0 * this->Reach + 1.0;
-  if (std::isfinite(radius) && side * side * static_cast<double>(n) <= MaxCandidates)
+}
+
+std::vector<int> NeighbourSearch::LocatorOrder() const
+{
+  const size_t n = this->Bucket.size();
+  std::vector<int> order(n);
+  // The buckets' (i, j, k), numbered densely over the ranges in use, sort
+  // as the keys do; when there are not many more of them than points, a
+  // counting sort puts the points in order in linear time, and stably, so
+  // that each bucket keeps its points in increasing id.
+  constexpr std::int64_t field = (std::int64_t(1) << 21) - 1;
+  std::int64_t low[3] = { field, field, field };
+  std::int64_t high[3] = { 0, 0, 0 };
+  for (const std::int64_t key : this->Bucket)
   {
-    this->BuildNeighbourhoods();
+    const std::int64_t ijk[3] = { key >> 42, (key >> 21) & field, key & field };
+    for (int axis = 0; axis < 3; ++axis)
+    {
+      low[axis] = std::min(low[axis], ijk[axis]);
+      high[axis] = std::max(high[axis], ijk[axis]);
+    }
   }
+  const double span = static_cast<double>(high[0] - low[0] + 1) *
+    static_cast<double>(high[1] - low[1] + 1) * static_cast<double>(high[2] - low[2] + 1);
+  if (span > 4.0 * static_cast<double>(n) + 1024.0)
+  {
+    for (size_t i = 0; i < n; ++i)
+    {
+      order[i] = static_cast<int>(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+      return this->Bucket[static_cast<size_t>(a)] < this->Bucket[static_cast<size_t>(b)];
+    });
+    return order;
+  }
+  const std::int64_t sj = high[1] - low[1] + 1;
+  const std::int64_t sk = high[2] - low[2] + 1;
+  auto dense = [&](std::int64_t key) {
+    return static_cast<size_t>((((key >> 42) - low[0]) * sj + ((key >> 21) & field) - low[1]) * sk +
+      (key & field) - low[2]);
+  };
+  std::vector<int> start(static_cast<size_t>(span) + 1, 0);
+  for (const std::int64_t key : this->Bucket)
+  {
+    ++start[dense(key) + 1];
+  }
+  for (size_t b = 1; b < start.size(); ++b)
+  {
+    start[b] += start[b - 1];
+  }
+  for (size_t i = 0; i < n; ++i)
+  {
+    order[static_cast<size_t>(start[dense(this->Bucket[i])]++)] = static_cast<int>(i);
+  }
+  return order;
 }
 
 void NeighbourSearch::BuildNeighbourhoods()
 {
-  const size_t n = this->Bucket.size();
-  // Points in the locator's order: by bucket, then by id.
-  std::vector<int> order(n);
-  for (size_t i = 0; i < n; ++i)
+  const bool all = this->Prepared.empty();
+  const double side = 2.0 * this->Reach + 1.0;
+  if (!std::isfinite(this->Radius) ||
+    (all && side * side * static_cast<double>(this->Bucket.size()) > MaxCandidates))
   {
-    order[i] = static_cast<int>(i);
+    return; // every search scans
   }
-  std::stable_sort(order.begin(), order.end(),
-    [this](int a, int b) { return this->Bucket[static_cast<size_t>(a)] < this->Bucket[static_cast<size_t>(b)]; });
-  std::vector<int> rank(n);
-  for (size_t r = 0; r < n; ++r)
+  // Points in the locator's order: by bucket, then by id.
+  const std::vector<int> order = this->LocatorOrder();
+  std::vector<int> rank(order.size());
+  for (const int id : order)
   {
-    const std::int64_t bucket = this->Bucket[static_cast<size_t>(order[r])];
+    const std::int64_t bucket = this->Bucket[static_cast<size_t>(id)];
     if (this->Buckets.empty() || this->Buckets.back() != bucket)
     {
       this->Buckets.push_back(bucket);
     }
-    rank[static_cast<size_t>(order[r])] = static_cast<int>(this->Buckets.size() - 1);
+    rank[static_cast<size_t>(id)] = static_cast<int>(this->Buckets.size() - 1);
   }
 
-  // Every point joins the list of each column within Reach of its own, in
-  // that order, so that each list comes out sorted: a count, then a fill.
+  // The columns within Reach of column c (in both directions: a point
+  // belongs to the lists of the columns near its own).
   const int nx = this->Cells[0];
   const int ny = this->Cells[1];
   const int reach = this->Reach;
-  auto eachColumnNear = [&](int id, auto&& visit) {
-    const double* p = &this->Coordinates[3 * static_cast<size_t>(id)];
-    const int cx = this->CellIndex(p[0], 0);
-    const int cy = this->CellIndex(p[1], 1);
+  auto eachColumnNear = [&](size_t c, auto&& visit) {
+    const int cx = static_cast<int>(c % static_cast<size_t>(nx));
+    const int cy = static_cast<int>(c / static_cast<size_t>(nx));
     for (int y = std::max(0, cy - reach); y <= std::min(ny - 1, cy + reach); ++y)
     {
       for (int x = std::max(0, cx - reach); x <= std::min(nx - 1, cx + reach); ++x)
@@ -247,20 +331,47 @@ void NeighbourSearch::BuildNeighbourhoods()
       }
     }
   };
+
+  // The length of each prepared list: the points of the columns near it.
+  // Which columns' points join any list at all.
   const size_t cellCount = static_cast<size_t>(nx) * ny;
+  std::vector<char> feeds(all ? 0 : cellCount, 0);
   this->NearStart.assign(cellCount + 1, 0);
-  for (int id : order)
+  for (size_t c = 0; c < cellCount; ++c)
   {
-    eachColumnNear(id, [&](size_t c) { ++this->NearStart[c + 1]; });
+    if (all || this->Prepared[c])
+    {
+      eachColumnNear(c, [&](size_t d) {
+        this->NearStart[c + 1] +=
+          static_cast<size_t>(this->CellStart[d + 1] - this->CellStart[d]);
+        if (!all)
+        {
+          feeds[d] = 1;
+        }
+      });
+    }
   }
   for (size_t c = 0; c < cellCount; ++c)
   {
     this->NearStart[c + 1] += this->NearStart[c];
   }
-  this->Near.resize(this->NearStart[cellCount]);
-  std::vector<size_t> next(this->NearStart.begin(), this->NearStart.end() - 1);
-  for (int id : order)
+  if (static_cast<double>(this->NearStart[cellCount]) > MaxCandidates)
   {
+    this->NearStart.clear(); // too many even so: every search scans
+    return;
+  }
+
+  // Every point joins the list of each column near its own, in the
+  // locator's order, so that each list comes out in that order.
+  this->Near.reset(new Candidate[this->NearStart[cellCount]]);
+  std::vector<size_t> next(this->NearStart.begin(), this->NearStart.end() - 1);
+  for (const int id : order)
+  {
+    const size_t own = static_cast<size_t>(this->ColumnOf[static_cast<size_t>(id)]);
+    if (!all && !feeds[own])
+    {
+      continue;
+    }
     Candidate candidate;
     const double* p = &this->Coordinates[3 * static_cast<size_t>(id)];
     candidate.X[0] = p[0];
@@ -268,7 +379,12 @@ void NeighbourSearch::BuildNeighbourhoods()
     candidate.X[2] = p[2];
     candidate.Bucket = rank[static_cast<size_t>(id)];
     candidate.Id = id;
-    eachColumnNear(id, [&](size_t c) { this->Near[next[c]++] = candidate; });
+    eachColumnNear(own, [&](size_t c) {
+      if (all || this->Prepared[c])
+      {
+        this->Near[next[c]++] = candidate;
+      }
+    });
   }
 }
 
@@ -369,8 +485,12 @@ bool NeighbourSearch::FindInNeighbourhood(
   // The list is in the locator's order, so the points of the own bucket
   // are one run of it: the runs before and after it first, then that run.
   const size_t c = static_cast<size_t>(cy) * this->Cells[0] + cx;
-  const Candidate* begin = this->Near.data() + this->NearStart[c];
-  const Candidate* end = this->Near.data() + this->NearStart[c + 1];
+  if (!this->Prepared.empty() && !this->Prepared[c])
+  {
+    return false;
+  }
+  const Candidate* begin = this->Near.get() + this->NearStart[c];
+  const Candidate* end = this->Near.get() + this->NearStart[c + 1];
   auto byBucket = [](const Candidate& p, int bucket) { return p.Bucket < bucket; };
   const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
   const Candidate* ownEnd = ownBegin;
@@ -378,22 +498,27 @@ bool NeighbourSearch::FindInNeighbourhood(
   {
     ++ownEnd;
   }
+  // Filtered into buffers that only ever grow, since every candidate is
+  // written there; the kept ones are then copied out.
   const size_t count = static_cast<size_t>(end - begin);
-  ids.resize(count);
-  double* outSquared = nullptr;
-  if (WithDistances)
+  if (this->KeptIds.size() < count)
   {
-    squared->resize(count);
-    outSquared = squared->data();
+    this->KeptIds.resize(count);
   }
+  if (WithDistances && this->KeptSquared.size() < count)
+  {
+    this->KeptSquared.resize(count);
+  }
+  int* outIds = this->KeptIds.data();
+  double* outSquared = WithDistances ? this->KeptSquared.data() : nullptr;
   size_t found = 0;
-  found = this->Filter<WithDistances>(x, begin, ownBegin, ids.data(), outSquared, found);
-  found = this->Filter<WithDistances>(x, ownEnd, end, ids.data(), outSquared, found);
-  found = this->Filter<WithDistances>(x, ownBegin, ownEnd, ids.data(), outSquared, found);
-  ids.resize(found);
+  found = this->Filter<WithDistances>(x, begin, ownBegin, outIds, outSquared, found);
+  found = this->Filter<WithDistances>(x, ownEnd, end, outIds, outSquared, found);
+  found = this->Filter<WithDistances>(x, ownBegin, ownEnd, outIds, outSquared, found);
+  ids.assign(outIds, outIds + found);
   if (WithDistances)
   {
-    squared->resize(found);
+    squared->assign(outSquared, outSquared + found);
   }
   return true;
 }

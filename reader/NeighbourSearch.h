@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,15 @@ public:
   NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, double radius);
 
   /**
+   * The same, for searches to be made around the points (queryX[k],
+   * queryY[k], any z), k < queries: only their neighbourhoods are prepared,
+   * which saves time and memory when they cover a small part of the points.
+   * A search elsewhere still gets the same answer, by a slower scan.
+   */
+  NeighbourSearch(vtkPointLocator* tree, vtkPoints* points, double radius, const float* queryX,
+    const float* queryY, std::size_t queries);
+
+  /**
    * Replaces the ids in result with those of the points within the radius of
    * x, in the order tree->FindPointsWithinRadius(radius, x, result) gives.
    */
@@ -84,6 +94,7 @@ private:
   int Cells[3];
   std::vector<int> CellStart; // points of cell c: CellPoints[CellStart[c] .. CellStart[c + 1])
   std::vector<int> CellPoints;
+  std::vector<int> ColumnOf; // the cell of each point
 
   // Candidates of cell c, the points of the cells within Reach columns of it
   // in the locator's order: entries NearStart[c] .. NearStart[c + 1] of the
@@ -96,14 +107,19 @@ private:
   };
   int Reach = 0;
   std::vector<std::size_t> NearStart;
-  std::vector<Candidate> Near;
+  std::unique_ptr<Candidate[]> Near; // filled in full, so left uninitialised when allocated
+  std::vector<char> Prepared;        // of each column, when not all are
   std::vector<std::int64_t> Buckets; // the buckets in use, increasing
 
   std::vector<std::pair<std::int64_t, int>> Found;
+  std::vector<int> KeptIds;        // the filter's output, before it is copied to the caller
+  std::vector<double> KeptSquared;
   std::vector<int> Result; // the ids handed to a vtkIdList
 
   std::int64_t BucketOf(const double x[3]) const;
   int CellIndex(double v, int axis) const;
+  void Index(vtkPoints* points);
+  std::vector<int> LocatorOrder() const;
   void BuildNeighbourhoods();
   template <bool WithDistances>
   bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);

@@ -12,9 +12,11 @@
 #include <vtkPolyData.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace
@@ -304,34 +306,59 @@ TEST(NeighbourSearch, AnswersAsThePointLocator)
     PointSet set(s.Coords);
     for (double radius : s.Radii)
     {
-      NeighbourSearch search(set.Tree, set.Points, radius);
-      for (int q = 0; q < 3000; ++q)
+      std::vector<std::array<double, 3>> queries(3000);
+      for (size_t q = 0; q < queries.size(); ++q)
       {
-        double x[3];
+        double* x = queries[q].data();
         if (q % 2 == 0)
         {
-          set.Points->GetPoint(q % set.Size(), x);
+          set.Points->GetPoint(static_cast<vtkIdType>(q % set.Size()), x);
         }
         else
         {
-          for (double& c : x)
+          for (int axis = 0; axis < 3; ++axis)
           {
-            c = 1.4 * unit(random) - 0.2;
+            x[axis] = 1.4 * unit(random) - 0.2;
           }
         }
-        set.Tree->FindPointsWithinRadius(radius, x, expected);
-        search.FindPointsWithinRadius(x, found);
-        ASSERT_EQ(found->GetNumberOfIds(), expected->GetNumberOfIds())
-          << s.Name << ", radius " << radius << ", query " << q;
-        search.FindPointsWithinRadius(x, ids);
-        ASSERT_EQ(static_cast<vtkIdType>(ids.size()), expected->GetNumberOfIds())
-          << s.Name << ", radius " << radius << ", query " << q;
-        for (vtkIdType k = 0; k < expected->GetNumberOfIds(); ++k)
+      }
+      // A second search prepared around two thirds of the queries only (in
+      // single precision, as the shape transform gives them): the others
+      // must get the same answers all the same.
+      std::vector<float> preparedX;
+      std::vector<float> preparedY;
+      for (size_t q = 0; q < queries.size(); q += 3)
+      {
+        for (size_t r = q + 1; r < std::min(q + 3, queries.size()); ++r)
         {
-          ASSERT_EQ(found->GetId(k), expected->GetId(k))
-            << s.Name << ", radius " << radius << ", query " << q << ", entry " << k;
-          ASSERT_EQ(ids[static_cast<size_t>(k)], expected->GetId(k))
-            << s.Name << ", radius " << radius << ", query " << q << ", entry " << k;
+          preparedX.push_back(static_cast<float>(queries[r][0]));
+          preparedY.push_back(static_cast<float>(queries[r][1]));
+        }
+      }
+      NeighbourSearch everywhere(set.Tree, set.Points, radius);
+      NeighbourSearch prepared(
+        set.Tree, set.Points, radius, preparedX.data(), preparedY.data(), preparedX.size());
+      for (NeighbourSearch* search : { &everywhere, &prepared })
+      {
+        const std::string name =
+          std::string(s.Name) + (search == &prepared ? ", prepared around some queries" : "");
+        for (size_t q = 0; q < queries.size(); ++q)
+        {
+          const double* x = queries[q].data();
+          set.Tree->FindPointsWithinRadius(radius, x, expected);
+          search->FindPointsWithinRadius(x, found);
+          ASSERT_EQ(found->GetNumberOfIds(), expected->GetNumberOfIds())
+            << name << ", radius " << radius << ", query " << q;
+          search->FindPointsWithinRadius(x, ids);
+          ASSERT_EQ(static_cast<vtkIdType>(ids.size()), expected->GetNumberOfIds())
+            << name << ", radius " << radius << ", query " << q;
+          for (vtkIdType k = 0; k < expected->GetNumberOfIds(); ++k)
+          {
+            ASSERT_EQ(found->GetId(k), expected->GetId(k))
+              << name << ", radius " << radius << ", query " << q << ", entry " << k;
+            ASSERT_EQ(ids[static_cast<size_t>(k)], expected->GetId(k))
+              << name << ", radius " << radius << ", query " << q << ", entry " << k;
+          }
         }
       }
     }

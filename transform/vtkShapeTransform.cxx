@@ -331,7 +331,10 @@ void vtkShapeTransform::TransformPoints(vtkPoints* inPts, vtkPoints* outPts)
   std::vector<char> found;
   if (!moving.empty())
   {
-    NeighbourSearch search(this->Tree, this->PointArray, radius);
+    // The inside vertices often cover a small part of the centres' area:
+    // the search prepares only the neighbourhoods they need.
+    NeighbourSearch search(
+      this->Tree, this->PointArray, radius, frameX.data(), frameY.data(), frameX.size());
     SplineSums spline(search, this->SplineCoeff, this->UnList, m, radius);
     spline.Evaluate(frameX, frameY, sums, found);
   }
