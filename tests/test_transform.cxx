@@ -1323,3 +1323,61 @@ TEST(ShapeTransformGuards, WithoutParametersPointsAreCopiedAndAnErrorIsReported)
 }
 
 } // namespace
+
+// The frame's bounds are read straight from float and double coordinate
+// arrays and through the points' interface otherwise: every way gives the
+// bounds of x and y over all vertices and of z over the finite heights only.
+TEST(FrameBounds, SameBoundsWhateverTheCoordinateType)
+{
+  const double nan = std::nan("");
+  const double inf = HUGE_VAL;
+  const std::vector<std::array<double, 3>> vertices = { { 2.0, -1.0, nan }, { 4.0, 3.0, 1.5 },
+    { -3.0, 0.5, -inf }, { 1.0, 7.0, -2.25 }, { 0.0, 0.0, 9.0 }, { 5.5, -4.0, nan } };
+  for (int type : { VTK_FLOAT, VTK_DOUBLE, VTK_INT })
+  {
+    vtkNew<vtkPoints> points;
+    points->SetDataType(type);
+    for (const auto& v : vertices)
+    {
+      // Integer coordinates cannot be void: their heights are all finite.
+      const double z = type == VTK_INT && !std::isfinite(v[2]) ? 0.0 : v[2];
+      if (type == VTK_INT)
+      {
+        points->InsertNextPoint(std::round(v[0]), std::round(v[1]), std::round(z));
+      }
+      else
+      {
+        points->InsertNextPoint(v[0], v[1], z);
+      }
+    }
+    double bounds[6];
+    const vtkIdType finite = FrameBounds(points, bounds);
+    if (type == VTK_INT)
+    {
+      EXPECT_EQ(finite, 6);
+      const double expected[6] = { -3.0, 6.0, -4.0, 7.0, -2.0, 9.0 }; // 5.5 rounds to 6
+      for (int k = 0; k < 6; ++k)
+      {
+        EXPECT_EQ(bounds[k], expected[k]) << "integer coordinates, bound " << k;
+      }
+      continue;
+    }
+    EXPECT_EQ(finite, 3) << "type " << type;
+    const double expected[6] = { -3.0, 5.5, -4.0, 7.0, -2.25, 9.0 };
+    for (int k = 0; k < 6; ++k)
+    {
+      EXPECT_EQ(bounds[k], expected[k]) << "type " << type << ", bound " << k;
+    }
+  }
+
+  // Without a finite height the z range is empty, and so zero.
+  vtkNew<vtkPoints> voids;
+  voids->InsertNextPoint(1.0, 2.0, nan);
+  voids->InsertNextPoint(3.0, 4.0, nan);
+  double bounds[6];
+  EXPECT_EQ(FrameBounds(voids, bounds), 0);
+  EXPECT_EQ(bounds[0], 1.0);
+  EXPECT_EQ(bounds[3], 4.0);
+  EXPECT_EQ(bounds[4], 0.0);
+  EXPECT_EQ(bounds[5], 0.0);
+}
