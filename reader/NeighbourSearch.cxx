@@ -112,6 +112,65 @@ bool HasWideFilter()
 }
 #endif
 
+// The grid leaves out this many points on each side of each axis.
+constexpr size_t FarPoints = 12;
+
+// The range of values[3 * i], i < n, without its FarPoints lowest and
+// FarPoints highest values (with all of them when there are few).
+void InnerRange(const double* values, size_t n, double& low, double& high)
+{
+  if (n <= 4 * (FarPoints + 1))
+  {
+    return; // low and high span them all
+  }
+  // The FarPoints + 1 lowest and highest values so far, in order from the
+  // extreme inwards.
+  double lowest[FarPoints + 1];
+  double highest[FarPoints + 1];
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i)
+  {
+    const double v = values[3 * i];
+    if (kept < FarPoints + 1)
+    {
+      size_t a = kept;
+      for (; a > 0 && v < lowest[a - 1]; --a)
+      {
+        lowest[a] = lowest[a - 1];
+      }
+      lowest[a] = v;
+      size_t b = kept;
+      for (; b > 0 && v > highest[b - 1]; --b)
+      {
+        highest[b] = highest[b - 1];
+      }
+      highest[b] = v;
+      ++kept;
+      continue;
+    }
+    if (v < lowest[FarPoints])
+    {
+      size_t a = FarPoints;
+      for (; a > 0 && v < lowest[a - 1]; --a)
+      {
+        lowest[a] = lowest[a - 1];
+      }
+      lowest[a] = v;
+    }
+    if (v > highest[FarPoints])
+    {
+      size_t b = FarPoints;
+      for (; b > 0 && v > highest[b - 1]; --b)
+      {
+        highest[b] = highest[b - 1];
+      }
+      highest[b] = v;
+    }
+  }
+  low = lowest[FarPoints];
+  high = highest[FarPoints];
+}
+
 // Candidate lists hold every point once per column of its neighbourhood (that
 // is prepared); past this many entries (256 MiB) the search scans and sorts
 // instead.
@@ -177,6 +236,17 @@ void NeighbourSearch::Index(vtkPoints* points)
       low[axis] = i == 0 ? p[axis] : std::min(low[axis], p[axis]);
       high[axis] = i == 0 ? p[axis] : std::max(high[axis], p[axis]);
     }
+  }
+
+  // The grid spans the points but for the few farthest out on each side,
+  // such as the frame points the reader places around the model, which would
+  // otherwise widen the cells wherever the points cover a small part of the
+  // frame. A point beyond the grid falls in the cell at its edge; since a
+  // point's cell never decreases as its coordinate grows, the neighbourhoods
+  // and scans find it all the same.
+  for (int axis = 0; axis < 2; ++axis)
+  {
+    InnerRange(this->Coordinates.data() + axis, static_cast<size_t>(n), low[axis], high[axis]);
   }
 
   // Columns of cells over x and y, as wide as the radius, widened while there
@@ -475,15 +545,6 @@ bool NeighbourSearch::FindInNeighbourhood(
     return false;
   }
 
-  // The locator scans the bucket of x after all the others.
-  const std::int64_t ownBucket = this->BucketOf(x);
-  const auto at = std::lower_bound(this->Buckets.begin(), this->Buckets.end(), ownBucket);
-  const int own = at != this->Buckets.end() && *at == ownBucket
-    ? static_cast<int>(at - this->Buckets.begin())
-    : -1;
-
-  // The list is in the locator's order, so the points of the own bucket
-  // are one run of it: the runs before and after it first, then that run.
   const size_t c = static_cast<size_t>(cy) * this->Cells[0] + cx;
   if (!this->Prepared.empty() && !this->Prepared[c])
   {
@@ -491,6 +552,19 @@ bool NeighbourSearch::FindInNeighbourhood(
   }
   const Candidate* begin = this->Near.get() + this->NearStart[c];
   const Candidate* end = this->Near.get() + this->NearStart[c + 1];
+  if (begin == end)
+  {
+    return true; // no point near (ids and squared are empty)
+  }
+
+  // The locator scans the bucket of x after all the others. The list is in
+  // the locator's order, so the points of the own bucket are one run of it:
+  // the runs before and after it first, then that run.
+  const std::int64_t ownBucket = this->BucketOf(x);
+  const auto at = std::lower_bound(this->Buckets.begin(), this->Buckets.end(), ownBucket);
+  const int own = at != this->Buckets.end() && *at == ownBucket
+    ? static_cast<int>(at - this->Buckets.begin())
+    : -1;
   auto byBucket = [](const Candidate& p, int bucket) { return p.Bucket < bucket; };
   const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
   const Candidate* ownEnd = ownBegin;

@@ -270,6 +270,27 @@ TEST(NeighbourSearch, AnswersAsThePointLocator)
   }
   sets.push_back(plane);
 
+  // Points in a small part of the frame, and a few far out: the grid covers
+  // the middle, and the far points fall in its edge cells.
+  Set patch{ "patch with far points", {}, { 0.004, 0.02, 0.3 } };
+  for (double x : { -0.1, 1.1 })
+  {
+    for (double y : { -0.1, 1.1 })
+    {
+      patch.Coords.push_back({ x, y, x == y ? 1.1 : -0.1 });
+    }
+  }
+  for (int i = 0; i < 5; ++i)
+  {
+    patch.Coords.push_back({ 50.0 + i, 0.5, 0.0 });
+    patch.Coords.push_back({ 0.5, -30.0 - 0.001 * i, 0.0 });
+  }
+  for (int i = 0; i < 4000; ++i)
+  {
+    patch.Coords.push_back({ 0.4 + 0.2 * unit(random), 0.4 + 0.2 * unit(random), 0.0 });
+  }
+  sets.push_back(patch);
+
   Set lattice{ "lattice with ties", {}, { 0.125, 0.25, 0.375 } };
   for (int i = 0; i <= 16; ++i)
   {
