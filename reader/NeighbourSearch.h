@@ -29,8 +29,9 @@ class vtkPoints;
  * and every query scans a number of them that grows with the point count.
  *
  * This search finds the same points through a grid of columns over x and y,
- * half as wide as the radius. Each column keeps the points of the five by
- * five columns around it, sorted once by the locator's bucket (the bucket of
+ * half as wide as the radius (as wide as it when the copies below would take
+ * much memory). Each column keeps the points of the five by five (three by
+ * three) columns around it, sorted once by the locator's bucket (the bucket of
  * each point is asked of the locator itself) and by id, so that a query only
  * filters one list by distance, in order, and moves the points of its own
  * bucket behind the others. A query whose reach the neighbourhood does not
@@ -118,7 +119,7 @@ private:
 
   std::int64_t BucketOf(const double x[3]) const;
   int CellIndex(double v, int axis) const;
-  void Index(vtkPoints* points);
+  void Index(vtkPoints* points, bool everyColumn);
   std::vector<int> LocatorOrder() const;
   void BuildNeighbourhoods();
   template <bool WithDistances>

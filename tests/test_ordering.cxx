@@ -264,7 +264,8 @@ TEST(NeighbourSearch, AnswersAsThePointLocator)
   plane.Coords.push_back({ 0.0, 0.0, 1.1 });
   plane.Coords.push_back({ 1.0, 1.0, -0.1 });
   plane.Coords.push_back({ 0.2, 0.9, 1.1 });
-  for (int i = 0; i < 6000; ++i)
+  // Enough points for the search to make its columns as wide as the radius.
+  for (int i = 0; i < 9000; ++i)
   {
     plane.Coords.push_back({ unit(random), unit(random), 0.0 });
   }
