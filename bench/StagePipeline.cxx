@@ -21,6 +21,7 @@
 #include <vtkTransformPolyDataFilter.h>
 
 #include <algorithm>
+#include <malloc.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -282,6 +283,10 @@ RunOutcome RunStages(const std::string& model, const std::string& inside,
   if (system)
   {
     system->Rhs.assign(reader->GetB(), reader->GetB() + n);
+    // Every assembly fills fresh pages, as the solver's own does once its
+    // envelope outgrows what the reading freed: without this the envelopes
+    // small enough for that memory would look cheaper per entry.
+    malloc_trim(0);
     outcome.AssemblySeconds =
       AssembleEnvelope(points, reader->GetList(), reader->GetMax(), radius, *system);
   }
