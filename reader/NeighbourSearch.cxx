@@ -320,7 +320,21 @@ void NeighbourSearch::Index(vtkPoints* points, bool everyColumn)
   this->Reach = width >= radius * ColumnSlack ? 1 : columns;
 }
 
-std::vector<int> NeighbourSearch::LocatorOrder() const
+namespace
+{
+constexpr std::int64_t KeyField = (std::int64_t(1) << 21) - 1; // of each index in a key
+}
+
+size_t NeighbourSearch::DenseIndex(std::int64_t key) const
+{
+  return static_cast<size_t>(
+    (((key >> 42) - this->DenseLow[0]) * this->DenseSpan[1] + ((key >> 21) & KeyField) -
+      this->DenseLow[1]) *
+      this->DenseSpan[2] +
+    (key & KeyField) - this->DenseLow[2]);
+}
+
+std::vector<int> NeighbourSearch::LocatorOrder()
 {
   const size_t n = this->Bucket.size();
   std::vector<int> order(n);
@@ -328,20 +342,26 @@ std::vector<int> NeighbourSearch::LocatorOrder() const
   // as the keys do; when there are not many more of them than points, a
   // counting sort puts the points in order in linear time, and stably, so
   // that each bucket keeps its points in increasing id.
-  constexpr std::int64_t field = (std::int64_t(1) << 21) - 1;
-  std::int64_t low[3] = { field, field, field };
   std::int64_t high[3] = { 0, 0, 0 };
+  for (int axis = 0; axis < 3; ++axis)
+  {
+    this->DenseLow[axis] = KeyField;
+  }
   for (const std::int64_t key : this->Bucket)
   {
-    const std::int64_t ijk[3] = { key >> 42, (key >> 21) & field, key & field };
+    const std::int64_t ijk[3] = { key >> 42, (key >> 21) & KeyField, key & KeyField };
     for (int axis = 0; axis < 3; ++axis)
     {
-      low[axis] = std::min(low[axis], ijk[axis]);
+      this->DenseLow[axis] = std::min(this->DenseLow[axis], ijk[axis]);
       high[axis] = std::max(high[axis], ijk[axis]);
     }
   }
-  const double span = static_cast<double>(high[0] - low[0] + 1) *
-    static_cast<double>(high[1] - low[1] + 1) * static_cast<double>(high[2] - low[2] + 1);
+  double span = 1.0;
+  for (int axis = 0; axis < 3; ++axis)
+  {
+    this->DenseSpan[axis] = high[axis] - this->DenseLow[axis] + 1;
+    span *= static_cast<double>(this->DenseSpan[axis]);
+  }
   if (span > 4.0 * static_cast<double>(n) + 1024.0)
   {
     for (size_t i = 0; i < n; ++i)
@@ -353,16 +373,10 @@ std::vector<int> NeighbourSearch::LocatorOrder() const
     });
     return order;
   }
-  const std::int64_t sj = high[1] - low[1] + 1;
-  const std::int64_t sk = high[2] - low[2] + 1;
-  auto dense = [&](std::int64_t key) {
-    return static_cast<size_t>((((key >> 42) - low[0]) * sj + ((key >> 21) & field) - low[1]) * sk +
-      (key & field) - low[2]);
-  };
   std::vector<int> start(static_cast<size_t>(span) + 1, 0);
   for (const std::int64_t key : this->Bucket)
   {
-    ++start[dense(key) + 1];
+    ++start[this->DenseIndex(key) + 1];
   }
   for (size_t b = 1; b < start.size(); ++b)
   {
@@ -370,9 +384,30 @@ std::vector<int> NeighbourSearch::LocatorOrder() const
   }
   for (size_t i = 0; i < n; ++i)
   {
-    order[static_cast<size_t>(start[dense(this->Bucket[i])]++)] = static_cast<int>(i);
+    order[static_cast<size_t>(start[this->DenseIndex(this->Bucket[i])]++)] = static_cast<int>(i);
   }
+  this->DenseRank.assign(static_cast<size_t>(span), -1); // filled once the ranks are known
   return order;
+}
+
+int NeighbourSearch::RankOfBucket(std::int64_t key) const
+{
+  if (this->DenseRank.empty())
+  {
+    const auto at = std::lower_bound(this->Buckets.begin(), this->Buckets.end(), key);
+    return at != this->Buckets.end() && *at == key ? static_cast<int>(at - this->Buckets.begin())
+                                                   : -1;
+  }
+  const std::int64_t ijk[3] = { key >> 42, (key >> 21) & KeyField, key & KeyField };
+  for (int axis = 0; axis < 3; ++axis)
+  {
+    if (ijk[axis] < this->DenseLow[axis] ||
+      ijk[axis] >= this->DenseLow[axis] + this->DenseSpan[axis])
+    {
+      return -1;
+    }
+  }
+  return this->DenseRank[this->DenseIndex(key)];
 }
 
 void NeighbourSearch::BuildNeighbourhoods()
@@ -395,6 +430,13 @@ void NeighbourSearch::BuildNeighbourhoods()
       this->Buckets.push_back(bucket);
     }
     rank[static_cast<size_t>(id)] = static_cast<int>(this->Buckets.size() - 1);
+  }
+  if (!this->DenseRank.empty())
+  {
+    for (size_t r = 0; r < this->Buckets.size(); ++r)
+    {
+      this->DenseRank[this->DenseIndex(this->Buckets[r])] = static_cast<int>(r);
+    }
   }
 
   // The columns within Reach of column c (in both directions: a point
@@ -479,7 +521,7 @@ std::int64_t NeighbourSearch::BucketOf(const double x[3]) const
     static_cast<std::int64_t>(ijk[2]);
 }
 
-int NeighbourSearch::CellIndex(double v, int axis) const
+inline int NeighbourSearch::CellIndex(double v, int axis) const
 {
   const double t = std::floor((v - this->Origin[axis]) * this->InverseCell[axis]);
   if (!(t > 0.0))
@@ -572,11 +614,7 @@ bool NeighbourSearch::FindInNeighbourhood(
   // The locator scans the bucket of x after all the others. The list is in
   // the locator's order, so the points of the own bucket are one run of it:
   // the runs before and after it first, then that run.
-  const std::int64_t ownBucket = this->BucketOf(x);
-  const auto at = std::lower_bound(this->Buckets.begin(), this->Buckets.end(), ownBucket);
-  const int own = at != this->Buckets.end() && *at == ownBucket
-    ? static_cast<int>(at - this->Buckets.begin())
-    : -1;
+  const int own = this->RankOfBucket(this->BucketOf(x));
   auto byBucket = [](const Candidate& p, int bucket) { return p.Bucket < bucket; };
   const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
   const Candidate* ownEnd = ownBegin;

@@ -112,6 +112,13 @@ private:
   std::vector<char> Prepared;        // of each column, when not all are
   std::vector<std::int64_t> Buckets; // the buckets in use, increasing
 
+  // The buckets' (i, j, k) numbered densely over the ranges in use, when
+  // they are not many more than the points: the rank among the buckets in
+  // use of each, -1 for the others.
+  std::int64_t DenseLow[3] = { 0, 0, 0 };
+  std::int64_t DenseSpan[3] = { 0, 0, 0 };
+  std::vector<int> DenseRank;
+
   std::vector<std::pair<std::int64_t, int>> Found;
   std::vector<int> KeptIds;        // the filter's output, before it is copied to the caller
   std::vector<double> KeptSquared;
@@ -120,7 +127,9 @@ private:
   std::int64_t BucketOf(const double x[3]) const;
   int CellIndex(double v, int axis) const;
   void Index(vtkPoints* points, bool everyColumn);
-  std::vector<int> LocatorOrder() const;
+  std::vector<int> LocatorOrder();
+  size_t DenseIndex(std::int64_t key) const;
+  int RankOfBucket(std::int64_t key) const; // -1 for a bucket without points
   void BuildNeighbourhoods();
   template <bool WithDistances>
   bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);

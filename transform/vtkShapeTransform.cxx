@@ -128,19 +128,27 @@ public:
         this->Search.FindPointsWithinRadius(q, this->Ids, this->Squared);
         const int length = static_cast<int>(this->Ids.size());
         std::vector<double>& terms = this->Terms[v];
-        terms.resize(static_cast<std::size_t>(length));
+        if (terms.size() < static_cast<std::size_t>(length))
+        {
+          terms.resize(static_cast<std::size_t>(length)); // the rows only ever grow
+        }
         BasisTerms(this->Squared.data(), this->Ids.data(), this->Coefficient.data(), this->Radius,
           length, terms.data());
         this->Length[v] = length;
         longest = std::max(longest, length);
       }
+      // Zeros past each row's own terms, up to the longest.
       const double* rows[SumLanes];
       for (int v = 0; v < SumLanes; ++v)
       {
         std::vector<double>& terms = this->Terms[v];
         const std::size_t length = v < lanes ? static_cast<std::size_t>(this->Length[v]) : 0;
-        terms.resize(length);
-        terms.resize(static_cast<std::size_t>(longest), 0.0);
+        if (terms.size() < static_cast<std::size_t>(longest))
+        {
+          terms.resize(static_cast<std::size_t>(longest));
+        }
+        std::fill(terms.begin() + static_cast<std::ptrdiff_t>(length),
+          terms.begin() + longest, 0.0);
         rows[v] = terms.data();
       }
       float laneSums[SumLanes];
