@@ -124,60 +124,57 @@ bool HasWideFilter()
 // The grid leaves out this many points on each side of each axis.
 constexpr size_t FarPoints = 12;
 
+// Offers v to kept[0 .. count), the at most FarPoints + 1 values so far that
+// come first by before, in that order.
+template <typename Before>
+void Offer(double* kept, size_t& count, double v, Before before)
+{
+  size_t at = count;
+  if (count < FarPoints + 1)
+  {
+    ++count;
+  }
+  else if (before(v, kept[FarPoints]))
+  {
+    at = FarPoints; // the last one kept drops out
+  }
+  else
+  {
+    return;
+  }
+  for (; at > 0 && before(v, kept[at - 1]); --at)
+  {
+    kept[at] = kept[at - 1];
+  }
+  kept[at] = v;
+}
+
 // The range of values[3 * i], i < n, without its FarPoints lowest and
-// FarPoints highest values (with all of them when there are few).
+// FarPoints highest values; low and high stay as they are when there are few.
 void InnerRange(const double* values, size_t n, double& low, double& high)
 {
   if (n <= 4 * (FarPoints + 1))
   {
-    return; // low and high span them all
+    return;
   }
-  // The FarPoints + 1 lowest and highest values so far, in order from the
-  // extreme inwards.
   double lowest[FarPoints + 1];
   double highest[FarPoints + 1];
-  size_t kept = 0;
+  size_t lowCount = 0;
+  size_t highCount = 0;
   for (size_t i = 0; i < n; ++i)
   {
     const double v = values[3 * i];
-    if (kept < FarPoints + 1)
+    if (v == v) // not a number: not a place
     {
-      size_t a = kept;
-      for (; a > 0 && v < lowest[a - 1]; --a)
-      {
-        lowest[a] = lowest[a - 1];
-      }
-      lowest[a] = v;
-      size_t b = kept;
-      for (; b > 0 && v > highest[b - 1]; --b)
-      {
-        highest[b] = highest[b - 1];
-      }
-      highest[b] = v;
-      ++kept;
-      continue;
-    }
-    if (v < lowest[FarPoints])
-    {
-      size_t a = FarPoints;
-      for (; a > 0 && v < lowest[a - 1]; --a)
-      {
-        lowest[a] = lowest[a - 1];
-      }
-      lowest[a] = v;
-    }
-    if (v > highest[FarPoints])
-    {
-      size_t b = FarPoints;
-      for (; b > 0 && v > highest[b - 1]; --b)
-      {
-        highest[b] = highest[b - 1];
-      }
-      highest[b] = v;
+      Offer(lowest, lowCount, v, [](double a, double b) { return a < b; });
+      Offer(highest, highCount, v, [](double a, double b) { return a > b; });
     }
   }
-  low = lowest[FarPoints];
-  high = highest[FarPoints];
+  if (lowCount == FarPoints + 1)
+  {
+    low = lowest[FarPoints];
+    high = highest[FarPoints];
+  }
 }
 
 // Candidate lists hold every point once per column of its neighbourhood (that
@@ -412,15 +409,26 @@ int NeighbourSearch::RankOfBucket(std::int64_t key) const
 
 void NeighbourSearch::BuildNeighbourhoods()
 {
-  const bool all = this->Prepared.empty();
   const double side = 2.0 * this->Reach + 1.0;
   if (!std::isfinite(this->Radius) ||
-    (all && side * side * static_cast<double>(this->Bucket.size()) > MaxCandidates))
+    (this->Prepared.empty() &&
+      side * side * static_cast<double>(this->Bucket.size()) > MaxCandidates))
   {
     return; // every search scans
   }
-  // Points in the locator's order: by bucket, then by id.
   const std::vector<int> order = this->LocatorOrder();
+  const std::vector<int> rank = this->RankBuckets(order);
+  const std::vector<char> feeds = this->CountLists();
+  if (static_cast<double>(this->NearStart.back()) > MaxCandidates)
+  {
+    this->NearStart.clear(); // too many even so: every search scans
+    return;
+  }
+  this->FillLists(order, rank, feeds);
+}
+
+std::vector<int> NeighbourSearch::RankBuckets(const std::vector<int>& order)
+{
   std::vector<int> rank(order.size());
   for (const int id : order)
   {
@@ -438,36 +446,38 @@ void NeighbourSearch::BuildNeighbourhoods()
       this->DenseRank[this->DenseIndex(this->Buckets[r])] = static_cast<int>(r);
     }
   }
+  return rank;
+}
 
-  // The columns within Reach of column c (in both directions: a point
-  // belongs to the lists of the columns near its own).
+template <typename Visit>
+inline __attribute__((always_inline)) void NeighbourSearch::EachColumnNear(
+  size_t c, Visit&& visit) const
+{
   const int nx = this->Cells[0];
   const int ny = this->Cells[1];
-  const int reach = this->Reach;
-  auto eachColumnNear = [&](size_t c, auto&& visit) {
-    const int cx = static_cast<int>(c % static_cast<size_t>(nx));
-    const int cy = static_cast<int>(c / static_cast<size_t>(nx));
-    for (int y = std::max(0, cy - reach); y <= std::min(ny - 1, cy + reach); ++y)
+  const int cx = static_cast<int>(c % static_cast<size_t>(nx));
+  const int cy = static_cast<int>(c / static_cast<size_t>(nx));
+  for (int y = std::max(0, cy - this->Reach); y <= std::min(ny - 1, cy + this->Reach); ++y)
+  {
+    for (int x = std::max(0, cx - this->Reach); x <= std::min(nx - 1, cx + this->Reach); ++x)
     {
-      for (int x = std::max(0, cx - reach); x <= std::min(nx - 1, cx + reach); ++x)
-      {
-        visit(static_cast<size_t>(y) * nx + x);
-      }
+      visit(static_cast<size_t>(y) * nx + x);
     }
-  };
+  }
+}
 
-  // The length of each prepared list: the points of the columns near it.
-  // Which columns' points join any list at all.
-  const size_t cellCount = static_cast<size_t>(nx) * ny;
-  std::vector<char> feeds(all ? 0 : cellCount, 0);
-  this->NearStart.assign(cellCount + 1, 0);
-  for (size_t c = 0; c < cellCount; ++c)
+std::vector<char> NeighbourSearch::CountLists()
+{
+  const bool all = this->Prepared.empty();
+  const size_t columns = static_cast<size_t>(this->Cells[0]) * this->Cells[1];
+  std::vector<char> feeds(all ? 0 : columns, 0);
+  this->NearStart.assign(columns + 1, 0);
+  for (size_t c = 0; c < columns; ++c)
   {
     if (all || this->Prepared[c])
     {
-      eachColumnNear(c, [&](size_t d) {
-        this->NearStart[c + 1] +=
-          static_cast<size_t>(this->CellStart[d + 1] - this->CellStart[d]);
+      this->EachColumnNear(c, [&](size_t d) {
+        this->NearStart[c + 1] += static_cast<size_t>(this->CellStart[d + 1] - this->CellStart[d]);
         if (!all)
         {
           feeds[d] = 1;
@@ -475,19 +485,18 @@ void NeighbourSearch::BuildNeighbourhoods()
       });
     }
   }
-  for (size_t c = 0; c < cellCount; ++c)
+  for (size_t c = 0; c < columns; ++c)
   {
     this->NearStart[c + 1] += this->NearStart[c];
   }
-  if (static_cast<double>(this->NearStart[cellCount]) > MaxCandidates)
-  {
-    this->NearStart.clear(); // too many even so: every search scans
-    return;
-  }
+  return feeds;
+}
 
-  // Every point joins the list of each column near its own, in the
-  // locator's order, so that each list comes out in that order.
-  this->Near.reset(new Candidate[this->NearStart[cellCount]]);
+void NeighbourSearch::FillLists(
+  const std::vector<int>& order, const std::vector<int>& rank, const std::vector<char>& feeds)
+{
+  const bool all = this->Prepared.empty();
+  this->Near.reset(new Candidate[this->NearStart.back()]);
   std::vector<size_t> next(this->NearStart.begin(), this->NearStart.end() - 1);
   for (const int id : order)
   {
@@ -503,7 +512,7 @@ void NeighbourSearch::BuildNeighbourhoods()
     candidate.X[2] = p[2];
     candidate.Bucket = rank[static_cast<size_t>(id)];
     candidate.Id = id;
-    eachColumnNear(own, [&](size_t c) {
+    this->EachColumnNear(own, [&](size_t c) {
       if (all || this->Prepared[c])
       {
         this->Near[next[c]++] = candidate;

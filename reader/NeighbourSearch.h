@@ -130,7 +130,16 @@ private:
   std::vector<int> LocatorOrder();
   size_t DenseIndex(std::int64_t key) const;
   int RankOfBucket(std::int64_t key) const; // -1 for a bucket without points
+  // The neighbourhood lists: the points in the locator's order, the rank of
+  // each point's bucket among those in use, the lists' lengths (and which
+  // columns' points join any prepared list), then the lists.
   void BuildNeighbourhoods();
+  std::vector<int> RankBuckets(const std::vector<int>& order);
+  std::vector<char> CountLists();
+  void FillLists(
+    const std::vector<int>& order, const std::vector<int>& rank, const std::vector<char>& feeds);
+  template <typename Visit>
+  void EachColumnNear(size_t column, Visit&& visit) const; // the columns within Reach of it
   template <bool WithDistances>
   bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);
   void FindByScan(const double x[3], std::vector<int>& ids);
