@@ -283,12 +283,7 @@ RunOutcome RunStages(const std::string& model, const std::string& inside,
   if (system)
   {
     system->Rhs.assign(reader->GetB(), reader->GetB() + n);
-    // Every assembly fills fresh pages, as the solver's own does once its
-    // envelope outgrows what the reading freed: without this the envelopes
-    // small enough for that memory would look cheaper per entry.
-    malloc_trim(0);
-    outcome.AssemblySeconds =
-      AssembleEnvelope(points, reader->GetList(), reader->GetMax(), radius, *system);
+    AssembleEnvelope(points, reader->GetList(), reader->GetMax(), radius, *system);
   }
 
   auto solver = vtkSmartPointer<vtkSingleMatrixSolver>::Take(vtkSingleMatrixSolver::New());
@@ -351,6 +346,19 @@ RunOutcome RunStages(const std::string& model, const std::string& inside,
     times.Write = Since(start);
   }
   free(coefficients);
+
+  // The assembly is timed on its own, last, from a heap handed back to the
+  // system, so that every envelope fills fresh pages, as the solver's own
+  // does once it outgrows the memory the reading freed (otherwise the
+  // envelopes small enough for that memory look cheaper per entry), while
+  // the stages before it keep the memory they reuse.
+  if (system)
+  {
+    malloc_trim(0);
+    EnvelopeSystem timed;
+    outcome.AssemblySeconds =
+      AssembleEnvelope(points, reader->GetList(), reader->GetMax(), radius, timed);
+  }
   outcome.Output = capture.Finish();
   return outcome;
 }
