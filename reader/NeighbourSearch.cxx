@@ -626,11 +626,7 @@ bool NeighbourSearch::FindInNeighbourhood(
   const int own = this->RankOfBucket(this->BucketOf(x));
   auto byBucket = [](const Candidate& p, int bucket) { return p.Bucket < bucket; };
   const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
-  const Candidate* ownEnd = ownBegin;
-  while (ownEnd != end && ownEnd->Bucket == own)
-  {
-    ++ownEnd;
-  }
+  const Candidate* ownEnd = own < 0 ? end : std::lower_bound(ownBegin, end, own + 1, byBucket);
   // Filtered into buffers that only ever grow, since every candidate is
   // written there; the kept ones are then copied out.
   const size_t count = static_cast<size_t>(end - begin);
