@@ -554,41 +554,62 @@ void NeighbourSearch::FindPointsWithinRadius(const double x[3], std::vector<int>
   {
     return;
   }
-  if (!this->FindInNeighbourhood<false>(x, ids, nullptr))
+  size_t found = 0;
+  if (this->FindInNeighbourhood<false>(x, found))
   {
-    this->FindByScan(x, ids);
+    ids.assign(this->KeptIds.data(), this->KeptIds.data() + found);
+    return;
   }
+  this->FindByScan(x, ids);
 }
 
 void NeighbourSearch::FindPointsWithinRadius(
   const double x[3], std::vector<int>& ids, std::vector<double>& squared)
 {
-  ids.clear();
-  squared.clear();
-  if (!(this->Radius >= 0.0) || this->Coordinates.empty())
+  const int* keptIds = nullptr;
+  const double* keptSquared = nullptr;
+  const size_t found = this->FindPointsWithinRadius(x, keptIds, keptSquared);
+  ids.assign(keptIds, keptIds + found);
+  squared.assign(keptSquared, keptSquared + found);
+}
+
+size_t NeighbourSearch::FindPointsWithinRadius(
+  const double x[3], const int*& ids, const double*& squared)
+{
+  size_t found = 0;
+  if (this->Radius >= 0.0 && !this->Coordinates.empty() &&
+    !this->FindInNeighbourhood<true>(x, found))
   {
-    return;
+    this->FindByScan(x, this->Scanned);
+    found = this->Scanned.size();
+    if (this->KeptIds.size() < found)
+    {
+      this->KeptIds.resize(found);
+    }
+    if (this->KeptSquared.size() < found)
+    {
+      this->KeptSquared.resize(found);
+    }
+    for (size_t k = 0; k < found; ++k)
+    {
+      const int id = this->Scanned[k];
+      const double* p = &this->Coordinates[3 * static_cast<size_t>(id)];
+      const double d0 = x[0] - p[0];
+      const double d1 = x[1] - p[1];
+      const double d2 = x[2] - p[2];
+      this->KeptIds[k] = id;
+      this->KeptSquared[k] = d0 * d0 + d1 * d1 + d2 * d2;
+    }
   }
-  if (this->FindInNeighbourhood<true>(x, ids, &squared))
-  {
-    return;
-  }
-  this->FindByScan(x, ids);
-  squared.resize(ids.size());
-  for (size_t k = 0; k < ids.size(); ++k)
-  {
-    const double* p = &this->Coordinates[3 * static_cast<size_t>(ids[k])];
-    const double d0 = x[0] - p[0];
-    const double d1 = x[1] - p[1];
-    const double d2 = x[2] - p[2];
-    squared[k] = d0 * d0 + d1 * d1 + d2 * d2;
-  }
+  ids = this->KeptIds.data();
+  squared = this->KeptSquared.data();
+  return found;
 }
 
 template <bool WithDistances>
-bool NeighbourSearch::FindInNeighbourhood(
-  const double x[3], std::vector<int>& ids, std::vector<double>* squared)
+bool NeighbourSearch::FindInNeighbourhood(const double x[3], size_t& found)
 {
+  found = 0;
   if (this->NearStart.empty())
   {
     return false;
@@ -617,7 +638,7 @@ bool NeighbourSearch::FindInNeighbourhood(
   const Candidate* end = this->Near.get() + this->NearStart[c + 1];
   if (begin == end)
   {
-    return true; // no point near (ids and squared are empty)
+    return true; // no point near
   }
 
   // The locator scans the bucket of x after all the others. The list is in
@@ -628,7 +649,7 @@ bool NeighbourSearch::FindInNeighbourhood(
   const Candidate* ownBegin = own < 0 ? end : std::lower_bound(begin, end, own, byBucket);
   const Candidate* ownEnd = own < 0 ? end : std::lower_bound(ownBegin, end, own + 1, byBucket);
   // Filtered into buffers that only ever grow, since every candidate is
-  // written there; the kept ones are then copied out.
+  // written there.
   const size_t count = static_cast<size_t>(end - begin);
   if (this->KeptIds.size() < count)
   {
@@ -640,15 +661,9 @@ bool NeighbourSearch::FindInNeighbourhood(
   }
   int* outIds = this->KeptIds.data();
   double* outSquared = WithDistances ? this->KeptSquared.data() : nullptr;
-  size_t found = 0;
   found = this->Filter<WithDistances>(x, begin, ownBegin, outIds, outSquared, found);
   found = this->Filter<WithDistances>(x, ownEnd, end, outIds, outSquared, found);
   found = this->Filter<WithDistances>(x, ownBegin, ownEnd, outIds, outSquared, found);
-  ids.assign(outIds, outIds + found);
-  if (WithDistances)
-  {
-    squared->assign(outSquared, outSquared + found);
-  }
   return true;
 }
 

@@ -80,6 +80,13 @@ public:
   void FindPointsWithinRadius(
     const double x[3], std::vector<int>& ids, std::vector<double>& squared);
 
+  /**
+   * The same ids and squared distances without copying them: they stay in the
+   * search's own buffers, where ids and squared point, until its next search.
+   * Returns their number.
+   */
+  std::size_t FindPointsWithinRadius(const double x[3], const int*& ids, const double*& squared);
+
   /// x, y, z of point id at [3 * id .. 3 * id + 2], as read from the points.
   const double* GetCoordinates() const { return this->Coordinates.data(); }
 
@@ -120,8 +127,9 @@ private:
   std::vector<int> DenseRank;
 
   std::vector<std::pair<std::int64_t, int>> Found;
-  std::vector<int> KeptIds;        // the filter's output, before it is copied to the caller
+  std::vector<int> KeptIds; // the ids found, and their squared distances
   std::vector<double> KeptSquared;
+  std::vector<int> Scanned; // the ids a scan found
   std::vector<int> Result; // the ids handed to a vtkIdList
 
   std::int64_t BucketOf(const double x[3]) const;
@@ -141,7 +149,7 @@ private:
   template <typename Visit>
   void EachColumnNear(size_t column, Visit&& visit) const; // the columns within Reach of it
   template <bool WithDistances>
-  bool FindInNeighbourhood(const double x[3], std::vector<int>& ids, std::vector<double>* squared);
+  bool FindInNeighbourhood(const double x[3], size_t& found); // into KeptIds (and KeptSquared)
   void FindByScan(const double x[3], std::vector<int>& ids);
   // Appends the candidates begin .. end within the radius of x at ids[found]
   // (and their squared distances); returns the new count.

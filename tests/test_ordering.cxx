@@ -374,11 +374,23 @@ TEST(NeighbourSearch, AnswersAsThePointLocator)
           search->FindPointsWithinRadius(x, ids);
           ASSERT_EQ(static_cast<vtkIdType>(ids.size()), expected->GetNumberOfIds())
             << name << ", radius " << radius << ", query " << q;
+          const int* keptIds = nullptr;
+          const double* squared = nullptr;
+          ASSERT_EQ(static_cast<vtkIdType>(search->FindPointsWithinRadius(x, keptIds, squared)),
+            expected->GetNumberOfIds())
+            << name << ", radius " << radius << ", query " << q;
           for (vtkIdType k = 0; k < expected->GetNumberOfIds(); ++k)
           {
             ASSERT_EQ(found->GetId(k), expected->GetId(k))
               << name << ", radius " << radius << ", query " << q << ", entry " << k;
             ASSERT_EQ(ids[static_cast<size_t>(k)], expected->GetId(k))
+              << name << ", radius " << radius << ", query " << q << ", entry " << k;
+            ASSERT_EQ(keptIds[k], expected->GetId(k))
+              << name << ", radius " << radius << ", query " << q << ", entry " << k;
+            double p[3];
+            set.Points->GetPoint(expected->GetId(k), p);
+            const double d[3] = { x[0] - p[0], x[1] - p[1], x[2] - p[2] };
+            ASSERT_EQ(squared[k], d[0] * d[0] + d[1] * d[1] + d[2] * d[2])
               << name << ", radius " << radius << ", query " << q << ", entry " << k;
           }
         }

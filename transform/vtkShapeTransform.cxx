@@ -125,15 +125,15 @@ public:
       for (int v = 0; v < lanes; ++v)
       {
         const double q[3] = { x[first + v], y[first + v], 0.0 };
-        this->Search.FindPointsWithinRadius(q, this->Ids, this->Squared);
-        const int length = static_cast<int>(this->Ids.size());
+        const int* ids = nullptr;
+        const double* squared = nullptr;
+        const int length = static_cast<int>(this->Search.FindPointsWithinRadius(q, ids, squared));
         std::vector<double>& terms = this->Terms[v];
         if (terms.size() < static_cast<std::size_t>(length))
         {
           terms.resize(static_cast<std::size_t>(length)); // the rows only ever grow
         }
-        BasisTerms(this->Squared.data(), this->Ids.data(), this->Coefficient.data(), this->Radius,
-          length, terms.data());
+        BasisTerms(squared, ids, this->Coefficient.data(), this->Radius, length, terms.data());
         this->Length[v] = length;
         longest = std::max(longest, length);
       }
@@ -165,8 +165,6 @@ private:
   NeighbourSearch& Search;
   double Radius;
   std::vector<double> Coefficient; // of each centre
-  std::vector<int> Ids;
-  std::vector<double> Squared;
   std::vector<double> Terms[SumLanes];
   int Length[SumLanes] = {};
 };
