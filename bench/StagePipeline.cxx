@@ -21,7 +21,6 @@
 #include <vtkTransformPolyDataFilter.h>
 
 #include <algorithm>
-#include <malloc.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -29,6 +28,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <malloc.h>
 #include <new>
 #include <sstream>
 #include <unistd.h>

@@ -29,24 +29,25 @@ inline float Normalised(float v, float lo, float hi)
  * shape transform both take the frame from here. Returns the number of
  * finite heights; without any, zmin = zmax = 0.
  */
-template <typename Coordinate>
-vtkIdType FrameBoundsOf(const Coordinate& coordinate, vtkIdType n, double bounds[6])
+template <typename PointOf>
+vtkIdType FrameBoundsOf(const PointOf& pointOf, vtkIdType n, double bounds[6])
 {
   bounds[0] = bounds[2] = bounds[4] = HUGE_VAL;
   bounds[1] = bounds[3] = bounds[5] = -HUGE_VAL;
   vtkIdType finite = 0;
   for (vtkIdType i = 0; i < n; ++i)
   {
+    double p[3];
+    pointOf(i, p);
     for (int axis = 0; axis < 3; ++axis)
     {
-      const double v = coordinate(i, axis);
-      if (axis < 2 || std::isfinite(v))
+      if (axis < 2 || std::isfinite(p[2]))
       {
-        bounds[2 * axis] = std::min(bounds[2 * axis], v);
-        bounds[2 * axis + 1] = std::max(bounds[2 * axis + 1], v);
+        bounds[2 * axis] = std::min(bounds[2 * axis], p[axis]);
+        bounds[2 * axis + 1] = std::max(bounds[2 * axis + 1], p[axis]);
       }
     }
-    finite += std::isfinite(coordinate(i, 2)) ? 1 : 0;
+    finite += std::isfinite(p[2]) ? 1 : 0;
   }
   for (int axis = 0; axis < 3; ++axis)
   {
@@ -61,21 +62,34 @@ vtkIdType FrameBoundsOf(const Coordinate& coordinate, vtkIdType n, double bounds
 inline vtkIdType FrameBounds(vtkPoints* points, double bounds[6])
 {
   const vtkIdType n = points ? points->GetNumberOfPoints() : 0;
+  vtkDataArray* data = points ? points->GetData() : nullptr;
   // The coordinates straight from their array when it is one of the two
   // usual types (a virtual call per point costs more than the bounds).
-  if (auto* floats = vtkFloatArray::FastDownCast(points ? points->GetData() : nullptr))
+  if (auto* floats = vtkFloatArray::FastDownCast(data))
   {
-    const float* p = floats->GetPointer(0);
-    return FrameBoundsOf([p](vtkIdType i, int axis) { return static_cast<double>(p[3 * i + axis]); },
+    const float* c = floats->GetPointer(0);
+    return FrameBoundsOf(
+      [c](vtkIdType i, double p[3]) {
+        for (int axis = 0; axis < 3; ++axis)
+        {
+          p[axis] = c[3 * i + axis];
+        }
+      },
       n, bounds);
   }
-  if (auto* doubles = vtkDoubleArray::FastDownCast(points ? points->GetData() : nullptr))
+  if (auto* doubles = vtkDoubleArray::FastDownCast(data))
   {
-    const double* p = doubles->GetPointer(0);
-    return FrameBoundsOf([p](vtkIdType i, int axis) { return p[3 * i + axis]; }, n, bounds);
+    const double* c = doubles->GetPointer(0);
+    return FrameBoundsOf(
+      [c](vtkIdType i, double p[3]) {
+        for (int axis = 0; axis < 3; ++axis)
+        {
+          p[axis] = c[3 * i + axis];
+        }
+      },
+      n, bounds);
   }
-  return FrameBoundsOf(
-    [points](vtkIdType i, int axis) { return points->GetPoint(i)[axis]; }, n, bounds);
+  return FrameBoundsOf([points](vtkIdType i, double p[3]) { points->GetPoint(i, p); }, n, bounds);
 }
 
 #endif
