@@ -289,8 +289,7 @@ void NeighbourSearch::Index(vtkPoints* points, bool everyColumn)
   // Points by cell, each cell in increasing id.
   const size_t cellCount =
     static_cast<size_t>(this->Cells[0]) * this->Cells[1] * static_cast<size_t>(this->Cells[2]);
-  std::vector<int>& cellOf = this->ColumnOf;
-  cellOf.resize(static_cast<size_t>(n));
+  this->ColumnOf.resize(static_cast<size_t>(n));
   this->CellStart.assign(cellCount + 1, 0);
   for (vtkIdType i = 0; i < n; ++i)
   {
@@ -298,7 +297,7 @@ void NeighbourSearch::Index(vtkPoints* points, bool everyColumn)
     const int c = (this->CellIndex(p[2], 2) * this->Cells[1] + this->CellIndex(p[1], 1)) *
         this->Cells[0] +
       this->CellIndex(p[0], 0);
-    cellOf[static_cast<size_t>(i)] = c;
+    this->ColumnOf[static_cast<size_t>(i)] = c;
     ++this->CellStart[static_cast<size_t>(c) + 1];
   }
   for (size_t c = 0; c < cellCount; ++c)
@@ -309,7 +308,7 @@ void NeighbourSearch::Index(vtkPoints* points, bool everyColumn)
   std::vector<int> next(this->CellStart.begin(), this->CellStart.end() - 1);
   for (vtkIdType i = 0; i < n; ++i)
   {
-    this->CellPoints[static_cast<size_t>(next[static_cast<size_t>(cellOf[i])]++)] =
+    this->CellPoints[static_cast<size_t>(next[static_cast<size_t>(this->ColumnOf[i])]++)] =
       static_cast<int>(i);
   }
 

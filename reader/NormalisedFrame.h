@@ -65,9 +65,7 @@ inline vtkIdType FrameBounds(vtkPoints* points, double bounds[6])
   vtkDataArray* data = points ? points->GetData() : nullptr;
   // The coordinates straight from their array when it is one of the two
   // usual types (a virtual call per point costs more than the bounds).
-  if (auto* floats = vtkFloatArray::FastDownCast(data))
-  {
-    const float* c = floats->GetPointer(0);
+  auto fromArray = [n, bounds](const auto* c) {
     return FrameBoundsOf(
       [c](vtkIdType i, double p[3]) {
         for (int axis = 0; axis < 3; ++axis)
@@ -76,18 +74,14 @@ inline vtkIdType FrameBounds(vtkPoints* points, double bounds[6])
         }
       },
       n, bounds);
+  };
+  if (auto* floats = vtkFloatArray::FastDownCast(data))
+  {
+    return fromArray(floats->GetPointer(0));
   }
   if (auto* doubles = vtkDoubleArray::FastDownCast(data))
   {
-    const double* c = doubles->GetPointer(0);
-    return FrameBoundsOf(
-      [c](vtkIdType i, double p[3]) {
-        for (int axis = 0; axis < 3; ++axis)
-        {
-          p[axis] = c[3 * i + axis];
-        }
-      },
-      n, bounds);
+    return fromArray(doubles->GetPointer(0));
   }
   return FrameBoundsOf([points](vtkIdType i, double p[3]) { points->GetPoint(i, p); }, n, bounds);
 }
