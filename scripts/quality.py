@@ -11,8 +11,9 @@ of R and with `auto`, and prints one table row per case: the reach, the best sca
 RMSE, the R auto chose and its RMSE, their ratio, the RMSE of the damaged input, and the time of
 the auto run against a run at the chosen R. Four tables: the cases the chooser was tuned on, the
 held-out cases, the fresh held-out cases (added once the first held-out cases had been looked at
-while the chooser was reworked), and the final cases (added before the next rework; run only with
---final or --set final, once for each chooser adopted).
+while the chooser was reworked), the final cases (added before the next rework; run only with
+--final or --set final), and the new terrains (R's volcano and two elevation grids of R's fields
+package, which no earlier set uses; run only with --final or --set new, and only with --r-root).
 
 Only the Python standard library is used (the .npz files are read by hand).
 """
@@ -30,6 +31,8 @@ import sys
 import tempfile
 import time
 import zipfile
+
+import rdata
 
 # Multiples of the reach that the scan tries (the best R lies between 1 and 10 reaches).
 SCAN = [1.05, 1.2, 1.4, 1.7, 2.0, 2.4, 2.9, 3.5, 4.2, 5.0, 6.0, 7.2, 8.6, 10.0]
@@ -102,6 +105,45 @@ def topobathy(sample_data):
     dx = abs(lon[1] - lon[0]) * 111320.0 * math.cos(math.radians(lat[len(lat) // 2]))
     dy = abs(lat[1] - lat[0]) * 110540.0
     return Terrain("topobathy", z, dx, dy)
+
+
+def r_datasets(r_root):
+    """Where R's data sets are: the datasets package (volcano) and the fields package."""
+    lib = os.path.join(r_root, "usr", "lib", "R")
+    return (os.path.join(lib, "library", "datasets", "data"),
+            os.path.join(lib, "site-library", "fields", "data"))
+
+
+def volcano(r_root):
+    """Maunga Whau (Mt Eden, Auckland) on a 10 m grid, from R's datasets package."""
+    data, _ = r_datasets(r_root)
+    nx, ny, flat = rdata.matrix(rdata.load_lazy(os.path.join(data, "Rdata.rdx"),
+                                                os.path.join(data, "Rdata.rdb"), "volcano"))
+    z = [[float(flat[i + nx * j]) for i in range(nx)] for j in range(ny)]
+    return Terrain("volcano", z, 10.0, 10.0)
+
+
+def fields_elevation(r_root, name, label):
+    """An elevation grid of R's fields package (x: longitude, y: latitude, 1/24 degree)."""
+    _, data = r_datasets(r_root)
+    grid = rdata.members(rdata.load_rda(os.path.join(data, name + ".rda"))[name])
+    nx, ny, flat = rdata.matrix(grid["z"])
+    x, y = grid["x"].values, grid["y"].values
+    z = [[float(flat[i + nx * j]) for i in range(nx)] for j in range(ny)]
+    dx = abs(x[1] - x[0]) * 111320.0 * math.cos(math.radians(y[len(y) // 2]))
+    dy = abs(y[1] - y[0]) * 110540.0
+    return Terrain(label, z, dx, dy), x, y
+
+
+def crop_at(terrain, x, y, name, lon, lat, cols, rows):
+    """The crop of cols x rows vertices whose first vertex is nearest to (lon, lat); it must hold
+    no void."""
+    col0 = min(range(len(x)), key=lambda i: abs(x[i] - lon))
+    row0 = min(range(len(y)), key=lambda j: abs(y[j] - lat))
+    part = terrain.crop(name, row0, col0, rows, cols)
+    if part.nx != cols or part.ny != rows or any(v != v for row in part.z for v in row):
+        raise ValueError("%s: the crop leaves the grid or holds voids" % name)
+    return part
 
 
 # --- holes --------------------------------------------------------------------------------------
@@ -259,8 +301,11 @@ def read_model_z(path):
 # cases had been looked at (other parts of the DEMs, the corner hole at the far corner).
 # The final cases (other parts of the DEMs, other shapes and seeds) were added before the chooser
 # was reworked again and are looked at once per variant adopted.
-TUNING, HELD_OUT, FRESH, FINAL = "tuning", "held out", "fresh", "final"
-GROUPS = [TUNING, HELD_OUT, FRESH, FINAL]
+# The new cases come from terrains no other case uses (R's volcano, and the Rocky Mountain and
+# contiguous-US grids of R's fields package); they were added once every earlier set had been
+# looked at repeatedly, to judge the chooser on terrain it was never tuned or checked on.
+TUNING, HELD_OUT, FRESH, FINAL, NEW = "tuning", "held out", "fresh", "final", "new"
+GROUPS = [TUNING, HELD_OUT, FRESH, FINAL, NEW]
 
 
 class Case:
@@ -333,7 +378,7 @@ def reach_of(case):
     return reach
 
 
-def make_cases(sample_dir, sample_data, root):
+def make_cases(sample_dir, sample_data, root, r_root=None):
     cases = []
 
     # The bundled sample: its own damage, holes and truth.
@@ -377,9 +422,23 @@ def make_cases(sample_dir, sample_data, root):
         (jb.crop("jacksboro S", 244, 160, 100, 90), FINAL),
         (tb.crop("topobathy C", 0, 28, 91, 64), FINAL),
     ]
-    seeds = {TUNING: (1, 11), HELD_OUT: (1, 11), FRESH: (31, 41), FINAL: (61, 71)}
+    if r_root:
+        # New: Maunga Whau whole; from the Rocky Mountain grid, the Front Range with the plains
+        # east of it, and the High Plains; from the contiguous-US grid, which the Rocky Mountain
+        # grid is cut from, the Sierra Nevada with the Central Valley and the southern
+        # Appalachians, both far from the Rocky Mountain grid's box.
+        rm, x, y = fields_elevation(r_root, "RMelevation", "rocky mountains")
+        us, ux, uy = fields_elevation(r_root, "PRISMelevation", "contiguous US")
+        terrains += [
+            (volcano(r_root), NEW),
+            (crop_at(rm, x, y, "front range", -107.5, 38.5, 100, 100), NEW),
+            (crop_at(rm, x, y, "high plains", -102.5, 36.0, 80, 100), NEW),
+            (crop_at(us, ux, uy, "sierra nevada", -120.5, 35.8, 100, 100), NEW),
+            (crop_at(us, ux, uy, "appalachians", -83.5, 35.3, 100, 100), NEW),
+        ]
+    seeds = {TUNING: (1, 11), HELD_OUT: (1, 11), FRESH: (31, 41), FINAL: (61, 71), NEW: (81, 91)}
     for terrain, group in terrains:
-        fresh = group == FRESH
+        fresh = group == FRESH or (group == NEW and terrain.name in ("sierra nevada", "appalachians"))
         for k, shape in enumerate(final_shapes if group == FINAL else shapes):
             ins, outs = hole_case(terrain, shape, seed=k + seeds[group][0], far_corner=fresh)
             heights = damaged(terrain, ins, seed=k + seeds[group][1])
@@ -466,8 +525,11 @@ def main():
     parser.add_argument("--scan", action="store_true", help="print the whole scan of each case")
     parser.add_argument("--reuse-scan", action="store_true",
                         help="take the scans from an earlier run in the same --work directory")
+    parser.add_argument("--r-root", default="",
+                        help="the root that usr/lib/R (R's datasets and fields packages) is under:"
+                        " the new cases need it")
     parser.add_argument("--final", action="store_true",
-                        help="also the final cases (left out unless asked for)")
+                        help="also the final and the new cases (left out unless asked for)")
     parser.add_argument("--no-timing", action="store_true", help="one run each, no medians")
     args = parser.parse_args()
 
@@ -477,11 +539,12 @@ def main():
     else:
         root = tempfile.mkdtemp(prefix="surface_repair_quality.")
     os.makedirs(root, exist_ok=True)
-    cases = make_cases(os.path.abspath(args.sample_dir), os.path.abspath(args.sample_data), root)
+    cases = make_cases(os.path.abspath(args.sample_dir), os.path.abspath(args.sample_data), root,
+                       os.path.abspath(args.r_root) if args.r_root else None)
     if args.set:
         cases = [c for c in cases if c.group.split()[0] == args.set]
     elif not args.final:
-        cases = [c for c in cases if c.group != FINAL]
+        cases = [c for c in cases if c.group not in (FINAL, NEW)]
     if args.cases:
         wanted = [w.strip() for w in args.cases.split(",")]
         cases = [c for c in cases if any(matches(w, c.name) for w in wanted)]
@@ -509,6 +572,7 @@ def main():
     print_table("Held-out cases", rows[HELD_OUT])
     print_table("Fresh held-out cases", rows[FRESH])
     print_table("Final cases", rows[FINAL])
+    print_table("New terrains", rows[NEW])
 
 
 if __name__ == "__main__":

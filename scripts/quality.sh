@@ -4,17 +4,20 @@
 #
 #   scripts/quality.sh                   every case but the final ones (a few minutes)
 #   scripts/quality.sh --cases sample    the cases named so, or with these words in their names
-#   scripts/quality.sh --set held        one set: tuning, held, fresh or final (the final
-#                                        cases run only when asked for, also with --final)
+#   scripts/quality.sh --set held        one set: tuning, held, fresh, final or new (the
+#                                        final and new cases run only when asked for, also
+#                                        with --final)
 #   scripts/quality.sh --scan            also the RMSE at every R scanned
 #   scripts/quality.sh --work DIR --reuse-scan
 #                                        keep the cases in DIR and take the scans
 #                                        of an earlier run there (only auto reruns)
 #
 # Builds surface_repair into build-quality/. The elevation models come from
-# Debian's python-matplotlib-data (public-domain USGS and NOAA data); when the
-# package is not installed it is fetched with `apt-get download` and unpacked
-# into build-quality/ (no root needed). Prints the tables on standard output,
+# Debian's python-matplotlib-data (public-domain USGS and NOAA data), and for
+# the new terrains from r-base-core (R's volcano) and r-cran-fields (its
+# Rocky Mountain and contiguous-US elevation grids); a package not installed
+# is fetched with `apt-get download` and unpacked into build-quality/ (no root
+# needed). Prints the tables on standard output,
 # one line per case on standard error as it goes.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,5 +38,18 @@ if [ ! -f "$data/jacksboro_fault_dem.npz" ]; then
   fi
 fi
 
+# R's volcano (datasets, in r-base-core) and the elevation grids of R's fields
+# package, for the new terrains: unpacked like the DEMs when not installed.
+rroot=/
+if [ ! -f /usr/lib/R/library/datasets/data/Rdata.rdb ] ||
+  [ ! -f /usr/lib/R/site-library/fields/data/RMelevation.rda ]; then
+  rroot="$build/rdata"
+  if [ ! -f "$rroot/usr/lib/R/site-library/fields/data/RMelevation.rda" ]; then
+    mkdir -p "$rroot"
+    (cd "$rroot" && apt-get download r-base-core r-cran-fields >/dev/null &&
+      for deb in r-base-core_*.deb r-cran-fields_*.deb; do dpkg-deb -x "$deb" .; done)
+  fi
+fi
+
 exec /usr/bin/python3 "$here/scripts/quality.py" "$build/app/surface_repair" "$here/data/sample" \
-  "$data" "$@"
+  "$data" --r-root "$rroot" "$@"
