@@ -154,8 +154,8 @@ void RepairRun::CheckInside()
 
 //------------------------------------------------------------------------------
 // The radius the program's auto chooses: above the reach of the inside
-// vertices, within the memory of the machine, validated on replicas of the
-// repair. The budget of the trial fits is reckoned from the model as the
+// vertices, within the memory of the machine, the closest to the kriged
+// reference. The budget of the trial fits is reckoned from the model as the
 // program reckons it, so that the filter and the program choose alike.
 void RepairRun::ChooseRadiusFromData()
 {

@@ -74,9 +74,9 @@ public:
   ///@{
   /**
    * Whether the filter chooses the radius from the data, as the program does
-   * for the radius input auto: a multiple (2 to 3.5) of the reach of the
-   * inside vertices that fits in memory, validated on replicas of the repair.
-   * Default off. The validation's budget is reckoned from the model as the
+   * for the radius input auto: a multiple (1.05 to 10) of the reach of the
+   * inside vertices that fits in memory, the closest to a kriged reference.
+   * Default off. The trial fits' budget is reckoned from the model as the
    * program reckons it, so the filter chooses the program's radius for the
    * same data. GetChosenRadius tells which radius was used.
    */

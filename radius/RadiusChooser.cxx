@@ -1,6 +1,7 @@
 #include "RadiusChooser.h"
 
 #include "CostEstimate.h"
+#include "KrigingReference.h"
 #include "NormalisedFrame.h"
 #include "PlaneIndex.h"
 #include "TrialFit.h"
@@ -12,11 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <limits>
-#include <unordered_set>
 #include <vector>
 
 namespace
@@ -24,18 +22,30 @@ namespace
 // Ids 0..11 of the spline points are the frame points.
 constexpr vtkIdType FramePointCount = 12;
 
-// Multiples of the reach tried. Over the tuning cases of the quality
-// benchmark (scripts/quality.sh) the best radius lay anywhere between 1.2 and
-// 10 reaches, but a radius below the best costs far more than one above it,
-// and every fixed multiple from 2 to 3.5 came within 11% of the best
-// (geometric mean); the replicas choose within that band.
-const double Multiples[] = { 2.0, 2.4, 2.9, 3.5 };
+// Multiples of the reach tried, smallest first: the radius with the lowest
+// error against the true heights lay anywhere between 1.05 and 10 reaches
+// over the holes of the quality benchmark (scripts/quality.sh).
+const double Multiples[] = { 1.05, 1.2, 1.4, 1.7, 2.0, 2.4, 2.9, 3.5, 4.2, 5.0, 6.0, 7.2, 8.6,
+  10.0 };
 
-// The multiple taken when the model has no room for a replica.
-constexpr double DefaultMultiple = 2.4;
+// The multiple taken when the constraint points cannot give a reference
+// prediction (fewer than three of them off one line): over the benchmark's
+// holes the best fixed multiple.
+constexpr double DefaultMultiple = 3.5;
 
-// Replicas of the repair validated on, at most.
-constexpr int MaxReplicas = 3;
+// The reference prediction is kriged from at most this many constraint
+// points nearest to the hole (their weights fall off fast with distance, and
+// the dense solve grows with the cube of the count), drawn evenly from at
+// most four times as many nearest ones.
+constexpr size_t ReferencePoints = 400;
+
+// The spline and the reference are compared at most at this many inside
+// vertices, drawn evenly from the inside list.
+constexpr size_t ComparedVertices = 1000;
+
+// The variogram is fitted to pairs of reference points closer than this many
+// reaches: the distances over which the hole is filled.
+constexpr double VariogramReaches = 2.0;
 
 // The scan stops before the trial fits would take more than this many times
 // the estimated run at the best radius so far (the run besides its solve, as
@@ -52,35 +62,6 @@ double SolveSeconds(vtkPoints* points, double radius)
   const CostEstimate cost = EstimateCost(points, radius);
   return cost.FactorSeconds + 2e-8 * cost.EnvelopeEntries + 2e-6 * cost.Points;
 }
-
-// The role of a vertex in the repair.
-enum class Role : unsigned char
-{
-  Other,
-  Inside,
-  Outside
-};
-
-// The model's vertices in the normalised frame, with their normalised
-// heights and roles.
-struct Terrain
-{
-  PlanePoints Plane;
-  std::vector<double> Height;
-  std::vector<Role> Roles;
-  double Spacing = 0.0; // typical distance between neighbouring vertices
-  double Low[2] = { 0.0, 0.0 };  // corner of the box around the inside and outside vertices
-  double High[2] = { 0.0, 0.0 }; // the opposite corner
-};
-
-// A replica: the repair shifted to another part of the model.
-struct Replica
-{
-  PlanePoints Outside;           // the shifted outside vertices
-  std::vector<double> Values;    // their heights
-  PlanePoints Inside;            // the shifted inside vertices
-  std::vector<double> Truth;     // their heights
-};
 
 // The typical distance between neighbouring points: the median distance to
 // the nearest other point over a sample of at most 2000 points (0 for fewer
@@ -133,225 +114,123 @@ double Reach(const PlaneIndex& constraints, const PlanePoints& inside)
   return reach;
 }
 
-Terrain ReadTerrain(vtkPolyData* model, const PlanePoints& constraints, vtkIdList* inside)
+// Every count-th of items, evenly spread in their order, so that at most
+// limit are kept.
+template <typename T>
+std::vector<T> Evenly(const std::vector<T>& items, size_t limit)
 {
-  Terrain terrain;
-  vtkPoints* points = model->GetPoints();
-  double b[6];
-  FrameBounds(points, b); // the frame of the repair: voids left out of the heights' range
-  const float xmin = static_cast<float>(b[0]), xmax = static_cast<float>(b[1]);
-  const float ymin = static_cast<float>(b[2]), ymax = static_cast<float>(b[3]);
-  const float zmin = static_cast<float>(b[4]), zmax = static_cast<float>(b[5]);
-  const vtkIdType n = points->GetNumberOfPoints();
-  for (vtkIdType i = 0; i < n; ++i)
+  if (items.size() <= limit)
   {
-    const double* p = points->GetPoint(i);
-    terrain.Plane.push_back({ Normalised(static_cast<float>(p[0]), xmin, xmax),
-      Normalised(static_cast<float>(p[1]), ymin, ymax) });
-    terrain.Height.push_back(Normalised(static_cast<float>(p[2]), zmin, zmax));
+    return items;
   }
-  terrain.Roles.assign(static_cast<size_t>(n), Role::Other);
-  const PlaneIndex index(terrain.Plane);
-  for (const auto& c : constraints)
+  std::vector<T> kept;
+  for (size_t k = 0; k < limit; ++k)
   {
-    const int v = index.Nearest(c, nullptr);
-    if (v >= 0)
-    {
-      terrain.Roles[static_cast<size_t>(v)] = Role::Outside;
-    }
+    kept.push_back(items[k * items.size() / limit]);
   }
-  for (vtkIdType k = 0; k < inside->GetNumberOfIds(); ++k)
-  {
-    terrain.Roles[static_cast<size_t>(inside->GetId(k))] = Role::Inside;
-  }
-  terrain.Spacing = Spacing(index, terrain.Plane);
-  bool first = true;
-  for (size_t v = 0; v < terrain.Plane.size(); ++v)
-  {
-    if (terrain.Roles[v] == Role::Other)
-    {
-      continue;
-    }
-    for (int a = 0; a < 2; ++a)
-    {
-      terrain.Low[a] = first ? terrain.Plane[v][a] : std::min(terrain.Low[a], terrain.Plane[v][a]);
-      terrain.High[a] = first ? terrain.Plane[v][a] : std::max(terrain.High[a], terrain.Plane[v][a]);
-    }
-    first = false;
-  }
-  return terrain;
+  return kept;
 }
 
-std::uint64_t PlaneKey(const std::array<double, 2>& p)
+// Indices of the constraint points the reference is kriged from: those at
+// most as far from the nearest inside vertex as the ReferencePoints-th
+// nearest, ties included, thinned evenly in list order to ReferencePoints
+// (so that the inner band of a long ring is sampled all round).
+std::vector<int> NearestToHole(const PlanePoints& plane, const PlanePoints& inside)
 {
-  const float x = static_cast<float>(p[0]);
-  const float y = static_cast<float>(p[1]);
-  std::uint32_t bx, by;
-  static_assert(sizeof(float) == sizeof(std::uint32_t), "32-bit floats");
-  std::memcpy(&bx, &x, sizeof bx);
-  std::memcpy(&by, &y, sizeof by);
-  return (static_cast<std::uint64_t>(bx) << 32) | by;
+  const PlaneIndex index(inside);
+  std::vector<double> distance(plane.size(), std::numeric_limits<double>::max());
+  for (size_t k = 0; k < plane.size(); ++k)
+  {
+    index.Nearest(plane[k], &distance[k]);
+  }
+  std::vector<double> sorted = distance;
+  const size_t rank = std::min(plane.size(), ReferencePoints);
+  if (rank == 0)
+  {
+    return {};
+  }
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1), sorted.end());
+  const double bound = sorted[rank - 1];
+  std::vector<int> nearest;
+  for (size_t k = 0; k < plane.size(); ++k)
+  {
+    if (distance[k] <= bound)
+    {
+      nearest.push_back(static_cast<int>(k));
+    }
+  }
+  return Evenly(nearest, ReferencePoints);
 }
 
-// The repair shifted by (dx, dy): every vertex whose position minus the
-// shift lands on an inside (outside) vertex becomes a replica inside
-// (outside) vertex. False when the shifted hole leaves the model, falls on
-// the hole itself, or keeps too little of its ring.
-bool MakeReplica(const Terrain& terrain, const PlaneIndex& index, size_t insideCount,
-  size_t outsideCount, double dx, double dy, Replica& replica)
+// The radius among the multiples of the reach whose spline, at the inside
+// vertices compared, comes closest to the kriging reference.
+double ReferenceRadius(vtkPoints* splinePoints, const PlanePoints& plane,
+  const std::vector<double>& value, const PlanePoints& inside, RadiusChoice& choice,
+  double lowest, double affordable, double runSeconds)
 {
-  replica = Replica();
-  const double tolerance = 0.5 * terrain.Spacing;
-  const double tolerance2 = tolerance * tolerance;
-  std::unordered_set<std::uint64_t> taken;
-  for (size_t v = 0; v < terrain.Plane.size(); ++v)
+  const double fallback = std::min(std::max(lowest, DefaultMultiple * choice.Reach), affordable);
+  PlanePoints referencePlane;
+  std::vector<double> referenceValues;
+  for (const int k : NearestToHole(plane, inside))
   {
-    const std::array<double, 2> source = { terrain.Plane[v][0] - dx, terrain.Plane[v][1] - dy };
-    if (source[0] < terrain.Low[0] - tolerance || source[0] > terrain.High[0] + tolerance ||
-      source[1] < terrain.Low[1] - tolerance || source[1] > terrain.High[1] + tolerance)
-    {
-      continue; // from outside the footprint of the repair
-    }
-    double d = 0.0;
-    const int w = index.Nearest(source, &d);
-    if (w < 0 || d * d > tolerance2)
-    {
-      continue;
-    }
-    const Role role = terrain.Roles[static_cast<size_t>(w)];
-    if (role == Role::Inside)
-    {
-      if (terrain.Roles[v] == Role::Inside)
-      {
-        return false; // the replica's hole overlaps the real one
-      }
-      if (std::isfinite(terrain.Height[v])) // a void elsewhere holds no known height
-      {
-        replica.Inside.push_back(terrain.Plane[v]);
-        replica.Truth.push_back(terrain.Height[v]);
-      }
-    }
-    else if (role == Role::Outside && terrain.Roles[v] != Role::Inside &&
-      std::isfinite(terrain.Height[v]) && taken.insert(PlaneKey(terrain.Plane[v])).second)
-    {
-      replica.Outside.push_back(terrain.Plane[v]);
-      replica.Values.push_back(terrain.Height[v]);
-    }
+    referencePlane.push_back(plane[static_cast<size_t>(k)]);
+    referenceValues.push_back(value[static_cast<size_t>(k)]);
   }
-  return replica.Inside.size() >= insideCount * 98 / 100 && replica.Inside.size() > 0 &&
-    replica.Outside.size() >= outsideCount * 6 / 10 && replica.Outside.size() >= 4;
-}
+  choice.Exponent = VariogramExponent(
+    referencePlane, referenceValues, std::max(VariogramReaches * choice.Reach, lowest));
+  const PlanePoints compared = Evenly(inside, ComparedVertices);
+  std::vector<double> reference;
+  if (!IntrinsicKriging(referencePlane, referenceValues, choice.Exponent, compared, reference))
+  {
+    return fallback;
+  }
+  choice.References = static_cast<int>(referencePlane.size());
 
-// Up to MaxReplicas replicas, shifted as little as the hole's extent and
-// twice the reach allow, along the axes first, then the diagonals, then
-// further out.
-std::vector<Replica> MakeReplicas(
-  const Terrain& terrain, const PlanePoints& inside, size_t outsideCount, double reach)
-{
-  std::vector<Replica> replicas;
-  if (inside.empty() || !(terrain.Spacing > 0.0))
+  const TrialFit fit(splinePoints, plane, value);
+  std::vector<int> all(plane.size());
+  for (size_t k = 0; k < all.size(); ++k)
   {
-    return replicas;
+    all[k] = static_cast<int>(k);
   }
-  double lo[2] = { inside[0][0], inside[0][1] };
-  double hi[2] = { lo[0], lo[1] };
-  for (const auto& p : inside)
-  {
-    for (int a = 0; a < 2; ++a)
-    {
-      lo[a] = std::min(lo[a], p[a]);
-      hi[a] = std::max(hi[a], p[a]);
-    }
-  }
-  const double width[2] = { hi[0] - lo[0], hi[1] - lo[1] };
-  const int directions[8][2] = { { 1, 0 }, { -1, 0 }, { 0, 1 }, { 0, -1 }, { 1, 1 }, { -1, 1 },
-    { 1, -1 }, { -1, -1 } };
-  const PlaneIndex index(terrain.Plane);
-  Replica replica;
-  // Just clear of the hole first (the ring then loses its part on the real
-  // hole), then clear of the ring's inner part, then further out.
-  const double gaps[] = { 2.0 * terrain.Spacing, reach, 2.0 * reach, 4.0 * reach };
-  for (const double gap : gaps)
-  {
-    for (const auto& direction : directions)
-    {
-      if (static_cast<int>(replicas.size()) == MaxReplicas)
-      {
-        return replicas;
-      }
-      if (MakeReplica(terrain, index, inside.size(), outsideCount,
-            direction[0] * (width[0] + gap), direction[1] * (width[1] + gap), replica))
-      {
-        replicas.push_back(replica);
-      }
-    }
-  }
-  return replicas;
-}
-
-// The radius among the multiples of the reach whose repairs of the replicas
-// come closest to their known heights.
-double ValidatedRadius(vtkPoints* splinePoints, const std::vector<Replica>& replicas,
-  RadiusChoice& choice, double lowest, double affordable, double runSeconds)
-{
-  std::vector<TrialFit> fits;
-  std::vector<std::vector<int>> kept;
-  for (const Replica& replica : replicas)
-  {
-    fits.emplace_back(splinePoints, replica.Outside, replica.Values);
-    std::vector<int> all(replica.Outside.size());
-    for (size_t k = 0; k < all.size(); ++k)
-    {
-      all[k] = static_cast<int>(k);
-    }
-    kept.push_back(all);
-  }
-
-  double bestError = std::numeric_limits<double>::max();
-  double bestRadius = std::max(lowest, std::min(DefaultMultiple * choice.Reach, affordable));
+  double bestDistance = std::numeric_limits<double>::max();
+  double bestRadius = fallback;
   double bestSeconds = 0.0;
   double spent = 0.0; // estimated seconds of the fits made
+  double previous = 0.0;
   std::vector<double> predicted;
   for (const double multiple : Multiples)
   {
     const double radius = std::max(multiple * choice.Reach, lowest);
+    if (radius <= previous)
+    {
+      continue; // below the lowest sound radius, already tried
+    }
+    previous = radius;
     if (radius > affordable)
     {
       break;
     }
     const double seconds = SolveSeconds(splinePoints, radius);
-    const double trialCost = seconds * static_cast<double>(replicas.size());
-    if (bestError < std::numeric_limits<double>::max() &&
-      spent + trialCost > BudgetRuns * (runSeconds + bestSeconds))
+    if (bestDistance < std::numeric_limits<double>::max() &&
+      spent + seconds > BudgetRuns * (runSeconds + bestSeconds))
     {
       break;
     }
-    spent += trialCost;
-    // The replicas weigh alike: the mean of the logarithms of their
-    // root-mean-square errors, so that the radius is judged by how far each
-    // replica's error is from the best it could get.
-    double logs = 0.0;
-    bool solved = true;
-    for (size_t r = 0; r < replicas.size() && solved; ++r)
-    {
-      ++choice.Fits;
-      solved = fits[r].Predict(kept[r], radius, replicas[r].Inside, predicted);
-      double squares = 0.0;
-      for (size_t q = 0; solved && q < predicted.size(); ++q)
-      {
-        const double e = predicted[q] - replicas[r].Truth[q];
-        squares += e * e;
-      }
-      logs += solved ? 0.5 * std::log(squares / static_cast<double>(predicted.size()) + 1e-30) : 0.0;
-    }
-    if (!solved)
+    spent += seconds;
+    ++choice.Fits;
+    if (!fit.Predict(all, radius, compared, predicted))
     {
       break; // larger radii fail alike
     }
-    const double error = std::exp(logs / static_cast<double>(replicas.size()));
-    if (error < bestError)
+    double squares = 0.0;
+    for (size_t q = 0; q < predicted.size(); ++q)
     {
-      bestError = error;
+      const double e = predicted[q] - reference[q];
+      squares += e * e;
+    }
+    if (squares < bestDistance)
+    {
+      bestDistance = squares;
       bestRadius = radius;
       bestSeconds = seconds;
     }
@@ -389,17 +268,8 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
     return choice;
   }
 
-  const Terrain terrain = ReadTerrain(model, plane, inside);
-  const std::vector<Replica> replicas =
-    MakeReplicas(terrain, insidePlane, plane.size(), choice.Reach);
-  choice.Replicas = static_cast<int>(replicas.size());
-  if (replicas.empty())
-  {
-    choice.Radius = std::min(std::max(lowest, DefaultMultiple * choice.Reach), affordable);
-    return choice;
-  }
-  choice.Radius =
-    ValidatedRadius(splinePoints, replicas, choice, lowest, affordable, std::max(runSeconds, 0.0));
+  choice.Radius = ReferenceRadius(splinePoints, plane, value, insidePlane, choice, lowest,
+    affordable, std::max(runSeconds, 0.0));
   return choice;
 }
 

@@ -19,28 +19,30 @@ struct RadiusChoice
   /// Largest distance from an inside vertex to its nearest constraint point
   /// (0 without inside vertices): every radius above it reaches them all.
   double Reach = 0.0;
-  int Fits = 0;     ///< trial fits made to choose
-  int Replicas = 0; ///< replicas of the repair the choice was validated on
+  int Fits = 0;       ///< trial fits made to choose
+  int References = 0; ///< constraint points the reference prediction was kriged from
+  double Exponent = 0.0; ///< exponent of the variogram fitted to them (0: none fitted)
 };
 
 /**
  * Chooses the support radius of a repair from the data.
  *
- * The choice is validated on replicas of the repair: the inside and outside
- * vertices, shifted as a whole to parts of the model that are not being
- * repaired, give holes of the same shape and size whose heights are known.
- * Each candidate radius (2, 2.4, 2.9 and 3.5 times the reach) repairs the
- * replicas with the program's own spline, and the one whose repairs come
- * closest to the known heights is chosen. The trial fits stop before they
- * would take more than about four runs at the best radius so far (their
- * cost is estimated from the points and the radius, so the choice is the
- * same on a busy machine). Without room for a
- * replica the radius is 2.4 times the reach. No radius is below three times
- * the typical spacing of the constraint points (what an empty inside list
- * gets), so that they form one surface.
+ * The spline is compared with a reference prediction of the inside heights
+ * made from the terrain's own statistics: a power-law variogram fitted to
+ * the constraint points nearest to the hole, and the intrinsic kriging
+ * prediction from those points (KrigingReference.h). Each candidate radius
+ * (1.05 to 10 times the reach, smallest first) fits the program's own spline
+ * through the constraint points, and the one whose values at the inside
+ * vertices come closest to the reference is chosen. The trial fits stop
+ * before they would take more than about four runs at the best radius so
+ * far (their cost is estimated from the points and the radius, so the choice
+ * is the same on a busy machine). Without a reference (fewer than three
+ * constraint points off one line) the radius is 3.5 times the reach. No
+ * radius is below three times the typical spacing of the constraint points
+ * (what an empty inside list gets), so that they form one surface.
  *
- * @param model the model (vtkDatReader::GetModel()); its vertices that are
- *        neither inside nor outside vertices are taken as good terrain.
+ * @param model the model (vtkDatReader::GetModel()): where the inside
+ *        vertices lie.
  * @param splinePoints the spline points as vtkDatReader::ReadConstraints
  *        leaves them: 12 frame points, then the constraint points.
  * @param values their values (vtkDatReader::GetValues()).

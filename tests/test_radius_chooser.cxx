@@ -1,7 +1,9 @@
 // Choosing the radius: every inside vertex reached, the cost guard obeyed,
-// the degenerate inputs, and the trial fit against known answers.
+// the degenerate inputs, the trial fit and the kriging reference against
+// known answers.
 
 #include "CostEstimate.h"
+#include "KrigingReference.h"
 #include "RadiusChooser.h"
 #include "TestSupport.h"
 #include "TrialFit.h"
@@ -17,6 +19,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -106,7 +109,8 @@ std::function<bool(int, int)> Ring(double cx, double cy, double r, double width)
 
 // Holes of several shapes: the radius chosen exceeds the reach (measured
 // independently), so every inside vertex has an outside vertex within it,
-// and the system at that radius passes the cost guard.
+// the system at that radius passes the cost guard, and the choice was
+// validated against a kriged reference.
 TEST(RadiusChooser, ReachesEveryInsideVertex)
 {
   struct Shape
@@ -114,16 +118,14 @@ TEST(RadiusChooser, ReachesEveryInsideVertex)
     const char* Name;
     std::function<bool(int, int)> Inside;
     std::function<bool(int, int)> Outside;
-    bool Replicas; // the model has room for a shifted copy of the repair
   };
   const auto twoLobes = [](int i, int j) { return Disc(20, 22, 4)(i, j) || Disc(25, 18, 3)(i, j); };
   const Shape shapes[] = {
-    { "disc with a ring", Disc(20, 20, 4), Ring(20, 20, 4, 4), true },
+    { "disc with a ring", Disc(20, 20, 4), Ring(20, 20, 4, 4) },
     { "two lobes", twoLobes,
-      [&](int i, int j) { return !twoLobes(i, j) && (Disc(20, 22, 9)(i, j) || Disc(25, 18, 8)(i, j)); },
-      true },
-    { "corner", Disc(0, 0, 6), Ring(0, 0, 6, 5), true },
-    { "everything else outside", Disc(30, 12, 3), [](int, int) { return true; }, true },
+      [&](int i, int j) { return !twoLobes(i, j) && (Disc(20, 22, 9)(i, j) || Disc(25, 18, 8)(i, j)); } },
+    { "corner", Disc(0, 0, 6), Ring(0, 0, 6, 5) },
+    { "everything else outside", Disc(30, 12, 3), [](int, int) { return true; } },
   };
   for (const Shape& shape : shapes)
   {
@@ -133,7 +135,11 @@ TEST(RadiusChooser, ReachesEveryInsideVertex)
     EXPECT_NEAR(choice.Reach, reach, 1e-6) << shape.Name;
     EXPECT_GT(choice.Radius, reach) << shape.Name;
     EXPECT_LE(choice.Radius, 10.0 * reach) << shape.Name;
-    EXPECT_EQ(choice.Replicas > 0, shape.Replicas) << shape.Name;
+    EXPECT_GT(choice.References, 2) << shape.Name;
+    EXPECT_LE(choice.References, 400) << shape.Name;
+    EXPECT_GT(choice.Fits, 1) << shape.Name;
+    EXPECT_GE(choice.Exponent, 0.1) << shape.Name;
+    EXPECT_LE(choice.Exponent, 1.9) << shape.Name;
     EXPECT_TRUE(CostRefusal(repair.Reader->GetPointArray(), choice.Radius, AvailableMemory()).empty())
       << shape.Name;
     for (vtkIdType a = 0; a < repair.Inside->GetNumberOfIds(); ++a)
@@ -150,15 +156,16 @@ TEST(RadiusChooser, ReachesEveryInsideVertex)
   }
 }
 
-// A repair that covers the model leaves no room for a replica: the radius is
-// then a fixed multiple of the reach, chosen without a trial fit.
-TEST(RadiusChooser, WithoutRoomForAReplica)
+// Outside vertices on one line give no kriged reference (its linear drift is
+// undetermined across the line): the radius is then a fixed multiple of the
+// reach, chosen without a trial fit.
+TEST(RadiusChooser, WithoutAReference)
 {
-  Repair repair(20, Disc(10, 10, 6), [](int, int) { return true; });
+  Repair repair(30, Disc(15, 12, 2), [](int, int j) { return j == 15; });
   const RadiusChoice choice = repair.Choose();
-  EXPECT_EQ(choice.Replicas, 0);
+  EXPECT_EQ(choice.References, 0);
   EXPECT_EQ(choice.Fits, 0);
-  EXPECT_NEAR(choice.Radius, 2.4 * repair.Reach(), 1e-6);
+  EXPECT_NEAR(choice.Radius, 3.5 * repair.Reach(), 1e-6);
 }
 
 // No inside vertex: nothing to reach. The radius still makes the constraint
@@ -314,4 +321,139 @@ TEST(TrialFit, InterpolatesAndMatchesADenseSolve)
       EXPECT_NEAR(predicted[q], reference[q], 1e-4) << "R = " << radius << ", point " << q;
     }
   }
+}
+
+namespace
+{
+// Points scattered over the unit square.
+PlanePoints Scattered(int count, unsigned seed)
+{
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  PlanePoints points;
+  for (int k = 0; k < count; ++k)
+  {
+    const double x = unit(random);
+    points.push_back({ x, unit(random) });
+  }
+  return points;
+}
+} // namespace
+
+// The kriging reference interpolates its points, reproduces a linear
+// function exactly at any exponent, and between its points agrees with the
+// same system solved by an independent dense solver.
+TEST(KrigingReference, InterpolatesReproducesPlanesAndMatchesADenseSolve)
+{
+  const PlanePoints points = Scattered(60, 3);
+  const PlanePoints queries = Scattered(25, 4);
+  std::vector<double> plane;
+  std::vector<double> wavy;
+  for (const auto& p : points)
+  {
+    plane.push_back(2.0 - 0.7 * p[0] + 1.3 * p[1]);
+    wavy.push_back(std::sin(5.0 * p[0]) * std::cos(4.0 * p[1]));
+  }
+  for (const double alpha : { 0.5, 1.0, 1.5, 1.9 })
+  {
+    std::vector<double> predicted;
+    ASSERT_TRUE(IntrinsicKriging(points, wavy, alpha, points, predicted)) << alpha;
+    for (size_t k = 0; k < points.size(); ++k)
+    {
+      EXPECT_NEAR(predicted[k], wavy[k], 1e-9) << "alpha " << alpha << ", point " << k;
+    }
+    ASSERT_TRUE(IntrinsicKriging(points, plane, alpha, queries, predicted)) << alpha;
+    for (size_t q = 0; q < queries.size(); ++q)
+    {
+      EXPECT_NEAR(predicted[q], 2.0 - 0.7 * queries[q][0] + 1.3 * queries[q][1], 1e-9)
+        << "alpha " << alpha << ", query " << q;
+    }
+
+    const size_t n = points.size();
+    std::vector<std::vector<double>> m(n + 3, std::vector<double>(n + 3, 0.0));
+    std::vector<double> rhs(n + 3, 0.0);
+    auto g = [alpha](const std::array<double, 2>& a, const std::array<double, 2>& b) {
+      return -std::pow(std::hypot(a[0] - b[0], a[1] - b[1]), alpha);
+    };
+    for (size_t i = 0; i < n; ++i)
+    {
+      for (size_t j = 0; j < n; ++j)
+      {
+        m[i][j] = g(points[i], points[j]);
+      }
+      const double tail[3] = { 1.0, points[i][0], points[i][1] };
+      for (size_t t = 0; t < 3; ++t)
+      {
+        m[i][n + t] = m[n + t][i] = tail[t];
+      }
+      rhs[i] = wavy[i];
+    }
+    const std::vector<double> x = testsupport::SolveDense(m, rhs);
+    ASSERT_TRUE(IntrinsicKriging(points, wavy, alpha, queries, predicted)) << alpha;
+    for (size_t q = 0; q < queries.size(); ++q)
+    {
+      double s = x[n] + x[n + 1] * queries[q][0] + x[n + 2] * queries[q][1];
+      for (size_t i = 0; i < n; ++i)
+      {
+        s += x[i] * g(queries[q], points[i]);
+      }
+      EXPECT_NEAR(predicted[q], s, 1e-8) << "alpha " << alpha << ", query " << q;
+    }
+  }
+}
+
+// Too few points, or points on one line, leave the drift undetermined.
+TEST(KrigingReference, RefusesAnUndeterminedDrift)
+{
+  std::vector<double> predicted = { 1.0 };
+  EXPECT_FALSE(IntrinsicKriging({ { 0.1, 0.2 }, { 0.5, 0.5 } }, { 1.0, 2.0 }, 1.0, { { 0.3, 0.3 } },
+    predicted));
+  EXPECT_TRUE(predicted.empty());
+  PlanePoints line;
+  std::vector<double> values;
+  for (int k = 0; k < 10; ++k)
+  {
+    line.push_back({ 0.1 * k, 0.05 * k });
+    values.push_back(k % 3);
+  }
+  EXPECT_FALSE(IntrinsicKriging(line, values, 1.5, { { 0.3, 0.7 } }, predicted));
+}
+
+// The variogram's exponent on surfaces whose variogram is known: a plane
+// (gamma grows as d^2: the largest exponent), independent noise (gamma does
+// not grow: the smallest), and random straight faults, steps of random
+// height along lines thrown uniformly (gamma grows as the expected number
+// of lines between two points, d^1).
+TEST(KrigingReference, VariogramExponentOfKnownSurfaces)
+{
+  const PlanePoints points = Scattered(400, 5);
+  std::vector<double> plane, noise, faults(points.size(), 0.0);
+  std::mt19937 random(6);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (const auto& p : points)
+  {
+    plane.push_back(0.3 * p[0] - 0.8 * p[1]);
+    noise.push_back(gauss(random));
+  }
+  const double pi = std::acos(-1.0);
+  for (int line = 0; line < 4000; ++line)
+  {
+    // The line x cos t + y sin t = c, c uniform over the square's extent.
+    const double t = pi * unit(random);
+    const double c = -1.5 + 3.0 * unit(random);
+    const double step = gauss(random);
+    for (size_t k = 0; k < points.size(); ++k)
+    {
+      if (points[k][0] * std::cos(t) + points[k][1] * std::sin(t) > c)
+      {
+        faults[k] += step;
+      }
+    }
+  }
+  EXPECT_DOUBLE_EQ(VariogramExponent(points, plane, 0.5), 1.9);
+  EXPECT_DOUBLE_EQ(VariogramExponent(points, noise, 0.5), 0.1);
+  EXPECT_NEAR(VariogramExponent(points, faults, 0.5), 1.0, 0.15);
+  // Without pairs to bin: the linear variogram.
+  EXPECT_DOUBLE_EQ(VariogramExponent({ { 0.5, 0.5 } }, { 1.0 }, 0.5), 1.0);
 }

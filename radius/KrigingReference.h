@@ -1,0 +1,51 @@
+#ifndef KrigingReference_h
+#define KrigingReference_h
+
+#include "RadiusChooser.h"
+
+#include <vector>
+
+/**
+ * The reference prediction that the radius is chosen against: intrinsic
+ * kriging of the heights from the constraint points nearest to the hole.
+ *
+ * Terrain heights are modelled as a random surface whose variogram grows as
+ * a power of the distance, gamma(d) = c d^alpha with 0 < alpha < 2 (a
+ * fractal surface: rough for a small alpha, smooth for one near 2), plus a
+ * linear trend. Its best linear unbiased prediction from known heights is
+ * the kriging predictor with the generalised covariance -d^alpha and the
+ * linear drift 1, x, y; c drops out. The spline of the repair is not of that
+ * form, but the radius whose spline comes closest to it is a radius chosen
+ * from the terrain's own statistics.
+ */
+
+/**
+ * The exponent alpha of the power-law variogram of the values over the
+ * points: pairs closer than longest are binned by distance on a logarithmic
+ * scale (11 bins from the closest pair to longest), and alpha is the slope
+ * of log(semivariance) against log(distance) fitted by least squares over
+ * the bins holding more than 20 pairs. The result is clamped to
+ * [0.1, 1.9]; with fewer than two such bins it is 1 (a linear variogram).
+ */
+double VariogramExponent(
+  const PlanePoints& points, const std::vector<double>& values, double longest);
+
+/**
+ * The intrinsic kriging prediction at the queries from the values at the
+ * points, with generalised covariance -d^alpha and a linear drift: the
+ * weights w and drift coefficients c solve
+ *
+ *     [ G   T ] [ w ]   [ values ]
+ *     [ T^T 0 ] [ c ] = [   0    ],   G_ij = -|p_i - p_j|^alpha,
+ *                                     T_i = (1, x_i, y_i),
+ *
+ * and the prediction at q is sum_i w_i (-|q - p_i|^alpha) + c . (1, x, y).
+ * It interpolates the values and reproduces a linear function exactly.
+ * Solved densely in double (Gaussian elimination with partial pivoting), so
+ * meant for a few hundred points. Returns false, with nothing in predicted,
+ * when the system is singular (fewer than three points not on one line).
+ */
+bool IntrinsicKriging(const PlanePoints& points, const std::vector<double>& values,
+  double alpha, const PlanePoints& queries, std::vector<double>& predicted);
+
+#endif
