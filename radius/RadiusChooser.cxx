@@ -163,7 +163,8 @@ std::vector<int> NearestToHole(const PlanePoints& plane, const PlanePoints& insi
 }
 
 // The radius among the multiples of the reach whose spline, at the inside
-// vertices compared, comes closest to the kriging reference.
+// vertices compared, comes closest to the kriging reference (held within the
+// range of the heights it is kriged from).
 double ReferenceRadius(vtkPoints* splinePoints, const PlanePoints& plane,
   const std::vector<double>& value, const PlanePoints& inside, RadiusChoice& choice,
   double lowest, double affordable, double runSeconds)
@@ -183,6 +184,14 @@ double ReferenceRadius(vtkPoints* splinePoints, const PlanePoints& plane,
   if (!IntrinsicKriging(referencePlane, referenceValues, choice.Exponent, compared, reference))
   {
     return fallback;
+  }
+  // A fill stays within the heights it is predicted from: where the kriging
+  // extrapolates a slope past them (a pit below the lowest, a peak above the
+  // highest), the reference holds at the last known height.
+  const auto range = std::minmax_element(referenceValues.begin(), referenceValues.end());
+  for (double& r : reference)
+  {
+    r = std::clamp(r, *range.first, *range.second);
   }
   choice.References = static_cast<int>(referencePlane.size());
 

@@ -33,7 +33,8 @@ struct RadiusChoice
  * prediction from those points (KrigingReference.h). Each candidate radius
  * (1.05 to 10 times the reach, smallest first) fits the program's own spline
  * through the constraint points, and the one whose values at the inside
- * vertices come closest to the reference is chosen. The trial fits stop
+ * vertices come closest to the reference (held within the range of the
+ * heights it is kriged from) is chosen. The trial fits stop
  * before they would take more than about four runs at the best radius so
  * far (their cost is estimated from the points and the radius, so the choice
  * is the same on a busy machine). Without a reference (fewer than three

@@ -12,8 +12,10 @@ RMSE, the R auto chose and its RMSE, their ratio, the RMSE of the damaged input,
 the auto run against a run at the chosen R. Four tables: the cases the chooser was tuned on, the
 held-out cases, the fresh held-out cases (added once the first held-out cases had been looked at
 while the chooser was reworked), the final cases (added before the next rework; run only with
---final or --set final), and the new terrains (R's volcano and two elevation grids of R's fields
-package, which no earlier set uses; run only with --final or --set new, and only with --r-root).
+--final or --set final), the new terrains (R's volcano and two elevation grids of R's fields
+package, which no earlier set uses; run only with --final or --set new, and only with --r-root),
+and the second new terrains (six more parts of one of those grids, added once the new terrains
+had been looked at; --final or --set second).
 
 Only the Python standard library is used (the .npz files are read by hand).
 """
@@ -304,8 +306,11 @@ def read_model_z(path):
 # The new cases come from terrains no other case uses (R's volcano, and the Rocky Mountain and
 # contiguous-US grids of R's fields package); they were added once every earlier set had been
 # looked at repeatedly, to judge the chooser on terrain it was never tuned or checked on.
-TUNING, HELD_OUT, FRESH, FINAL, NEW = "tuning", "held out", "fresh", "final", "new"
-GROUPS = [TUNING, HELD_OUT, FRESH, FINAL, NEW]
+# The second new cases, six more parts of the contiguous-US grid, were added once the new cases had
+# been looked at.
+TUNING, HELD_OUT, FRESH, FINAL, NEW, SECOND = ("tuning", "held out", "fresh", "final", "new",
+                                              "second new")
+GROUPS = [TUNING, HELD_OUT, FRESH, FINAL, NEW, SECOND]
 
 
 class Case:
@@ -435,10 +440,19 @@ def make_cases(sample_dir, sample_data, root, r_root=None):
             (crop_at(rm, x, y, "high plains", -102.5, 36.0, 80, 100), NEW),
             (crop_at(us, ux, uy, "sierra nevada", -120.5, 35.8, 100, 100), NEW),
             (crop_at(us, ux, uy, "appalachians", -83.5, 35.3, 100, 100), NEW),
+            # Second new: parts of the contiguous-US grid that no other case touches.
+            (crop_at(us, ux, uy, "cascades", -123.0, 43.0, 100, 100), SECOND),
+            (crop_at(us, ux, uy, "great basin", -116.0, 39.0, 100, 100), SECOND),
+            (crop_at(us, ux, uy, "ozarks", -94.5, 35.0, 100, 100), SECOND),
+            (crop_at(us, ux, uy, "adirondacks", -76.0, 41.8, 100, 76), SECOND),
+            (crop_at(us, ux, uy, "colorado plateau", -114.5, 34.0, 100, 100), SECOND),
+            (crop_at(us, ux, uy, "hill country", -100.5, 29.5, 100, 100), SECOND),
         ]
-    seeds = {TUNING: (1, 11), HELD_OUT: (1, 11), FRESH: (31, 41), FINAL: (61, 71), NEW: (81, 91)}
+    seeds = {TUNING: (1, 11), HELD_OUT: (1, 11), FRESH: (31, 41), FINAL: (61, 71), NEW: (81, 91),
+             SECOND: (101, 111)}
     for terrain, group in terrains:
-        fresh = group == FRESH or (group == NEW and terrain.name in ("sierra nevada", "appalachians"))
+        fresh = (group == FRESH or group == SECOND or
+                 (group == NEW and terrain.name in ("sierra nevada", "appalachians")))
         for k, shape in enumerate(final_shapes if group == FINAL else shapes):
             ins, outs = hole_case(terrain, shape, seed=k + seeds[group][0], far_corner=fresh)
             heights = damaged(terrain, ins, seed=k + seeds[group][1])
@@ -529,7 +543,7 @@ def main():
                         help="the root that usr/lib/R (R's datasets and fields packages) is under:"
                         " the new cases need it")
     parser.add_argument("--final", action="store_true",
-                        help="also the final and the new cases (left out unless asked for)")
+                        help="also the final and both new sets of cases (left out unless asked for)")
     parser.add_argument("--no-timing", action="store_true", help="one run each, no medians")
     args = parser.parse_args()
 
@@ -544,7 +558,7 @@ def main():
     if args.set:
         cases = [c for c in cases if c.group.split()[0] == args.set]
     elif not args.final:
-        cases = [c for c in cases if c.group not in (FINAL, NEW)]
+        cases = [c for c in cases if c.group not in (FINAL, NEW, SECOND)]
     if args.cases:
         wanted = [w.strip() for w in args.cases.split(",")]
         cases = [c for c in cases if any(matches(w, c.name) for w in wanted)]
@@ -573,6 +587,7 @@ def main():
     print_table("Fresh held-out cases", rows[FRESH])
     print_table("Final cases", rows[FINAL])
     print_table("New terrains", rows[NEW])
+    print_table("Second new terrains", rows[SECOND])
 
 
 if __name__ == "__main__":
