@@ -52,15 +52,22 @@ constexpr double VariogramReaches = 2.0;
 // the caller says, plus one solve at that radius). The fits' cost is
 // estimated from the points and the radius, not measured, so that the choice
 // does not depend on the machine's load.
-constexpr double BudgetRuns = 4.0;
+constexpr double BudgetRuns = 3.0;
 
-// Estimated seconds of a solve at radius: the factorisation (CostEstimate),
-// the assembly and substitutions over the envelope, and the per-point work
-// of the ordering and the solver.
+// Multiply-adds per second that the trial fits' factorisations are reckoned
+// at: about what the envelope factorisation does on the machine the choice
+// was timed on (an AMD EPYC core), so that the budget below holds there. It
+// is a fixed figure, not a measurement, so that every machine chooses alike.
+constexpr double NominalFactorRate = 2.5e10;
+
+// Estimated seconds of a solve at radius: the factorisation (CostEstimate's
+// multiply-adds at the nominal rate), the assembly and substitutions over
+// the envelope, and the per-point work of the ordering and the solver.
 double SolveSeconds(vtkPoints* points, double radius)
 {
   const CostEstimate cost = EstimateCost(points, radius);
-  return cost.FactorSeconds + 2e-8 * cost.EnvelopeEntries + 2e-6 * cost.Points;
+  return cost.FactorOperations / NominalFactorRate + 2e-9 * cost.EnvelopeEntries +
+    2e-6 * cost.Points;
 }
 
 // The typical distance between neighbouring points: the median distance to
@@ -285,7 +292,7 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
 //------------------------------------------------------------------------------
 double EstimatedRunSeconds(vtkPolyData* model)
 {
-  return model ? 1e-5 * static_cast<double>(model->GetNumberOfPoints()) : 0.0;
+  return model ? 0.02 + 5e-7 * static_cast<double>(model->GetNumberOfPoints()) : 0.0;
 }
 
 //------------------------------------------------------------------------------

@@ -35,7 +35,7 @@ struct RadiusChoice
  * through the constraint points, and the one whose values at the inside
  * vertices come closest to the reference (held within the range of the
  * heights it is kriged from) is chosen. The trial fits stop
- * before they would take more than about four runs at the best radius so
+ * before they would take more than about three runs at the best radius so
  * far (their cost is estimated from the points and the radius, so the choice
  * is the same on a busy machine). Without a reference (fewer than three
  * constraint points off one line) the radius is 3.5 times the reach. No
@@ -51,7 +51,7 @@ struct RadiusChoice
  * @param memory bytes the solve may take (AvailableMemory()).
  * @param runSeconds seconds a run takes besides its solve (reading, moving,
  *        writing), as the caller estimates them: the time budget of the
- *        choice is four such runs plus four solves at the chosen radius.
+ *        choice is three such runs plus three solves at the chosen radius.
  *
  * The radius chosen is above the reach, so that every inside vertex is
  * moved, and passes the cost guard (CostEstimate.h) for the spline points.
@@ -63,10 +63,12 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
   vtkIdList* inside, double memory, double runSeconds = 0.0);
 
 /**
- * The runSeconds of ChooseRadius for a model: reading it, moving its inside
- * vertices and writing the result take about 10 microseconds per vertex. An
+ * The runSeconds of ChooseRadius for a model: starting the program takes
+ * about 20 ms, and reading a binary model, moving its inside vertices and
+ * writing the result about half a microsecond per vertex (an ASCII model
+ * takes longer to read, which leaves the choice more room than it uses). An
  * estimate rather than a measurement, so that the choice does not depend on
- * the machine's load.
+ * the machine or its load.
  */
 double EstimatedRunSeconds(vtkPolyData* model);
 
