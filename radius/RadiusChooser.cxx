@@ -35,8 +35,7 @@ constexpr double DefaultMultiple = 3.5;
 
 // The reference prediction is kriged from at most this many constraint
 // points nearest to the hole (their weights fall off fast with distance, and
-// the dense solve grows with the cube of the count), drawn evenly from at
-// most four times as many nearest ones.
+// the dense solve grows with the cube of the count); see NearestToHole.
 constexpr size_t ReferencePoints = 400;
 
 // The spline and the reference are compared at most at this many inside
