@@ -14,8 +14,9 @@ held-out cases, the fresh held-out cases (added once the first held-out cases ha
 while the chooser was reworked), the final cases (added before the next rework; run only with
 --final or --set final), the new terrains (R's volcano and two elevation grids of R's fields
 package, which no earlier set uses; run only with --final or --set new, and only with --r-root),
-and the second new terrains (six more parts of one of those grids, added once the new terrains
-had been looked at; --final or --set second).
+the second new terrains (six more parts of one of those grids, added once the new terrains had
+been looked at; --final or --set second), and the third new terrains (six more, added once the
+second had been looked at; --final or --set third).
 
 Only the Python standard library is used (the .npz files are read by hand).
 """
@@ -307,10 +308,10 @@ def read_model_z(path):
 # contiguous-US grids of R's fields package); they were added once every earlier set had been
 # looked at repeatedly, to judge the chooser on terrain it was never tuned or checked on.
 # The second new cases, six more parts of the contiguous-US grid, were added once the new cases had
-# been looked at.
-TUNING, HELD_OUT, FRESH, FINAL, NEW, SECOND = ("tuning", "held out", "fresh", "final", "new",
-                                              "second new")
-GROUPS = [TUNING, HELD_OUT, FRESH, FINAL, NEW, SECOND]
+# been looked at, and the third new cases, six more, once the second had.
+TUNING, HELD_OUT, FRESH, FINAL, NEW, SECOND, THIRD = ("tuning", "held out", "fresh", "final", "new",
+                                                     "second new", "third new")
+GROUPS = [TUNING, HELD_OUT, FRESH, FINAL, NEW, SECOND, THIRD]
 
 
 class Case:
@@ -447,9 +448,16 @@ def make_cases(sample_dir, sample_data, root, r_root=None):
             (crop_at(us, ux, uy, "adirondacks", -76.0, 41.8, 100, 76), SECOND),
             (crop_at(us, ux, uy, "colorado plateau", -114.5, 34.0, 100, 100), SECOND),
             (crop_at(us, ux, uy, "hill country", -100.5, 29.5, 100, 100), SECOND),
+            # Third new: six more.
+            (crop_at(us, ux, uy, "mount rainier", -122.5, 46.0, 100, 70), THIRD),
+            (crop_at(us, ux, uy, "northern rockies", -116.0, 44.5, 100, 100), THIRD),
+            (crop_at(us, ux, uy, "gila", -112.0, 31.5, 100, 80), THIRD),
+            (crop_at(us, ux, uy, "upper midwest", -92.5, 41.5, 100, 100), THIRD),
+            (crop_at(us, ux, uy, "blue ridge", -81.0, 36.5, 100, 100), THIRD),
+            (crop_at(us, ux, uy, "east texas", -97.5, 31.0, 100, 100), THIRD),
         ]
     seeds = {TUNING: (1, 11), HELD_OUT: (1, 11), FRESH: (31, 41), FINAL: (61, 71), NEW: (81, 91),
-             SECOND: (101, 111)}
+             SECOND: (101, 111), THIRD: (121, 131)}
     for terrain, group in terrains:
         fresh = (group == FRESH or group == SECOND or
                  (group == NEW and terrain.name in ("sierra nevada", "appalachians")))
@@ -558,7 +566,7 @@ def main():
     if args.set:
         cases = [c for c in cases if c.group.split()[0] == args.set]
     elif not args.final:
-        cases = [c for c in cases if c.group not in (FINAL, NEW, SECOND)]
+        cases = [c for c in cases if c.group not in (FINAL, NEW, SECOND, THIRD)]
     if args.cases:
         wanted = [w.strip() for w in args.cases.split(",")]
         cases = [c for c in cases if any(matches(w, c.name) for w in wanted)]
@@ -588,6 +596,7 @@ def main():
     print_table("Final cases", rows[FINAL])
     print_table("New terrains", rows[NEW])
     print_table("Second new terrains", rows[SECOND])
+    print_table("Third new terrains", rows[THIRD])
 
 
 if __name__ == "__main__":

@@ -4,8 +4,9 @@
 #
 #   scripts/quality.sh                   every case but the final ones (a few minutes)
 #   scripts/quality.sh --cases sample    the cases named so, or with these words in their names
-#   scripts/quality.sh --set held        one set: tuning, held, fresh, final, new or second (the
-#                                        last three run only when asked for, also
+#   scripts/quality.sh --set held        one set: tuning, held, fresh, final, new, second or
+#                                        third (the
+#                                        last four run only when asked for, also
 #                                        with --final)
 #   scripts/quality.sh --scan            also the RMSE at every R scanned
 #   scripts/quality.sh --work DIR --reuse-scan
