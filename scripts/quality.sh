@@ -2,11 +2,10 @@
 # The repair quality benchmark: holes cut into real elevation models with
 # known heights, repaired over a scan of R and with `auto`.
 #
-#   scripts/quality.sh                   every case but the final ones (a few minutes)
+#   scripts/quality.sh                   the tuning, held-out and fresh cases (a few minutes)
 #   scripts/quality.sh --cases sample    the cases named so, or with these words in their names
 #   scripts/quality.sh --set held        one set: tuning, held, fresh, final, new, second or
-#                                        third (the
-#                                        last four run only when asked for, also
+#                                        third (the last four run only when asked for, also
 #                                        with --final)
 #   scripts/quality.sh --scan            also the RMSE at every R scanned
 #   scripts/quality.sh --work DIR --reuse-scan
