@@ -11,6 +11,8 @@ constexpr int VariogramBins = 11;
 constexpr int PairsPerBin = 20; // a bin counts with more pairs than this
 constexpr double LowestExponent = 0.1;
 constexpr double HighestExponent = 1.9;
+constexpr int StationaryBins = 15;
+constexpr int RangeSteps = 40;
 
 double Distance(const std::array<double, 2>& a, const std::array<double, 2>& b)
 {
@@ -74,6 +76,60 @@ bool SolveInPlace(std::vector<double>& a, std::vector<double>& b, int n)
       s -= row[c] * b[c];
     }
     b[k] = s / row[k];
+  }
+  return true;
+}
+
+// The kriging prediction at the queries from the values at the points, with
+// the (generalised) covariance g(d) and a linear drift: the weights w and
+// drift coefficients c solve [G T; T^T 0] [w; c] = [values; 0] with
+// G_ij = g(|p_i - p_j|) and T_i = (1, x_i, y_i), and the prediction at q is
+// sum_i w_i g(|q - p_i|) + c . (1, x, y).
+template <typename Covariance>
+bool Krige(const PlanePoints& points, const std::vector<double>& values, Covariance g,
+  const PlanePoints& queries, std::vector<double>& predicted)
+{
+  predicted.clear();
+  const int n = static_cast<int>(points.size());
+  const int m = n + 3;
+  if (n < 3)
+  {
+    return false;
+  }
+  std::vector<double> a(static_cast<size_t>(m) * m, 0.0);
+  std::vector<double> b(static_cast<size_t>(m), 0.0);
+  for (int i = 0; i < n; ++i)
+  {
+    double* row = &a[static_cast<size_t>(i) * m];
+    for (int j = 0; j < n; ++j)
+    {
+      row[j] = g(i == j ? 0.0 : Distance(points[i], points[j]));
+    }
+    row[n] = 1.0;
+    row[n + 1] = points[i][0];
+    row[n + 2] = points[i][1];
+    a[static_cast<size_t>(n) * m + i] = 1.0;
+    a[static_cast<size_t>(n + 1) * m + i] = points[i][0];
+    a[static_cast<size_t>(n + 2) * m + i] = points[i][1];
+    b[i] = values[i];
+  }
+  if (!SolveInPlace(a, b, m))
+  {
+    return false;
+  }
+  for (const auto& q : queries)
+  {
+    double s = b[n] + b[n + 1] * q[0] + b[n + 2] * q[1];
+    for (int i = 0; i < n; ++i)
+    {
+      s += b[i] * g(Distance(q, points[i]));
+    }
+    if (!std::isfinite(s))
+    {
+      predicted.clear();
+      return false;
+    }
+    predicted.push_back(s);
   }
   return true;
 }
@@ -152,48 +208,159 @@ double VariogramExponent(
 bool IntrinsicKriging(const PlanePoints& points, const std::vector<double>& values,
   double alpha, const PlanePoints& queries, std::vector<double>& predicted)
 {
+  return Krige(
+    points, values, [alpha](double d) { return d > 0.0 ? -std::pow(d, alpha) : 0.0; }, queries,
+    predicted);
+}
+
+//------------------------------------------------------------------------------
+StableVariogram FitStableVariogram(const std::vector<double>& distance,
+  const std::vector<double>& semivariance, const std::vector<double>& pairs, double shortest,
+  double longest)
+{
+  StableVariogram best;
+  const size_t bins = distance.size();
+  if (bins < 2 || !(shortest > 0.0) || !(longest > shortest))
+  {
+    return best;
+  }
+  const double shapes[] = { 0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 1.95 };
+  double bestMisfit = std::numeric_limits<double>::max();
+  std::vector<double> rise(bins);
+  for (int r = 0; r < RangeSteps; ++r)
+  {
+    const double range = shortest * std::pow(longest / shortest, r / (RangeSteps - 1.0));
+    for (const double shape : shapes)
+    {
+      double fg = 0.0, ff = 0.0;
+      for (size_t b = 0; b < bins; ++b)
+      {
+        rise[b] = 1.0 - std::exp(-std::pow(distance[b] / range, shape));
+        fg += pairs[b] * rise[b] * semivariance[b];
+        ff += pairs[b] * rise[b] * rise[b];
+      }
+      if (!(ff > 0.0))
+      {
+        continue;
+      }
+      const double sill = fg / ff;
+      double misfit = 0.0;
+      for (size_t b = 0; b < bins; ++b)
+      {
+        const double e = std::log(sill * rise[b] + 1e-300) - std::log(semivariance[b]);
+        misfit += pairs[b] * e * e;
+      }
+      if (misfit < bestMisfit)
+      {
+        bestMisfit = misfit;
+        best.Range = range;
+        best.Shape = shape;
+        best.Sill = sill;
+      }
+    }
+  }
+  return best;
+}
+
+//------------------------------------------------------------------------------
+StableVariogram StationaryVariogram(
+  const PlanePoints& points, const std::vector<double>& values, double longestRange)
+{
+  const size_t n = points.size();
+  if (n < 4)
+  {
+    return {};
+  }
+  // The least-squares plane c0 + c1 x + c2 y, from its normal equations.
+  std::vector<double> normal(9, 0.0);
+  std::vector<double> plane(3, 0.0);
+  for (size_t i = 0; i < n; ++i)
+  {
+    const double t[3] = { 1.0, points[i][0], points[i][1] };
+    for (int r = 0; r < 3; ++r)
+    {
+      for (int c = 0; c < 3; ++c)
+      {
+        normal[static_cast<size_t>(3 * r + c)] += t[r] * t[c];
+      }
+      plane[static_cast<size_t>(r)] += t[r] * values[i];
+    }
+  }
+  if (!SolveInPlace(normal, plane, 3))
+  {
+    return {};
+  }
+  std::vector<double> residual(n);
+  for (size_t i = 0; i < n; ++i)
+  {
+    residual[i] = values[i] - (plane[0] + plane[1] * points[i][0] + plane[2] * points[i][1]);
+  }
+
+  double closest = std::numeric_limits<double>::max();
+  double farthest = 0.0;
+  for (size_t i = 0; i < n; ++i)
+  {
+    for (size_t j = i + 1; j < n; ++j)
+    {
+      const double d = Distance(points[i], points[j]);
+      if (d > 0.0)
+      {
+        closest = std::min(closest, d);
+        farthest = std::max(farthest, d);
+      }
+    }
+  }
+  if (!(farthest > closest))
+  {
+    return {};
+  }
+  const double logStep = std::log(farthest / closest) / StationaryBins;
+  double sumD[StationaryBins] = {};
+  double sumG[StationaryBins] = {};
+  int count[StationaryBins] = {};
+  for (size_t i = 0; i < n; ++i)
+  {
+    for (size_t j = i + 1; j < n; ++j)
+    {
+      const double d = Distance(points[i], points[j]);
+      if (!(d > 0.0))
+      {
+        continue;
+      }
+      const int b =
+        std::min(StationaryBins - 1, static_cast<int>(std::log(d / closest) / logStep));
+      const double dz = residual[i] - residual[j];
+      sumD[b] += d;
+      sumG[b] += 0.5 * dz * dz;
+      ++count[b];
+    }
+  }
+  std::vector<double> distance, semivariance, pairs;
+  for (int b = 0; b < StationaryBins; ++b)
+  {
+    if (count[b] > PairsPerBin && sumG[b] > 0.0)
+    {
+      distance.push_back(sumD[b] / count[b]);
+      semivariance.push_back(sumG[b] / count[b]);
+      pairs.push_back(count[b]);
+    }
+  }
+  return FitStableVariogram(
+    distance, semivariance, pairs, std::max(closest, 1e-3), longestRange);
+}
+
+//------------------------------------------------------------------------------
+bool UniversalKriging(const PlanePoints& points, const std::vector<double>& values,
+  const StableVariogram& model, const PlanePoints& queries, std::vector<double>& predicted)
+{
   predicted.clear();
-  const int n = static_cast<int>(points.size());
-  const int m = n + 3;
-  if (n < 3)
+  if (!(model.Range > 0.0))
   {
     return false;
   }
-  std::vector<double> a(static_cast<size_t>(m) * m, 0.0);
-  std::vector<double> b(static_cast<size_t>(m), 0.0);
-  for (int i = 0; i < n; ++i)
-  {
-    double* row = &a[static_cast<size_t>(i) * m];
-    for (int j = 0; j < n; ++j)
-    {
-      row[j] = i == j ? 0.0 : -std::pow(Distance(points[i], points[j]), alpha);
-    }
-    row[n] = 1.0;
-    row[n + 1] = points[i][0];
-    row[n + 2] = points[i][1];
-    a[static_cast<size_t>(n) * m + i] = 1.0;
-    a[static_cast<size_t>(n + 1) * m + i] = points[i][0];
-    a[static_cast<size_t>(n + 2) * m + i] = points[i][1];
-    b[i] = values[i];
-  }
-  if (!SolveInPlace(a, b, m))
-  {
-    return false;
-  }
-  for (const auto& q : queries)
-  {
-    double s = b[n] + b[n + 1] * q[0] + b[n + 2] * q[1];
-    for (int i = 0; i < n; ++i)
-    {
-      const double d = Distance(q, points[i]);
-      s -= d > 0.0 ? b[i] * std::pow(d, alpha) : 0.0;
-    }
-    if (!std::isfinite(s))
-    {
-      predicted.clear();
-      return false;
-    }
-    predicted.push_back(s);
-  }
-  return true;
+  const double range = model.Range;
+  const double shape = model.Shape;
+  return Krige(
+    points, values, [range, shape](double d) { return std::exp(-std::pow(d / range, shape)); },
+    queries, predicted);
 }

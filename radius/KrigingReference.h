@@ -48,4 +48,51 @@ double VariogramExponent(
 bool IntrinsicKriging(const PlanePoints& points, const std::vector<double>& values,
   double alpha, const PlanePoints& queries, std::vector<double>& predicted);
 
+/**
+ * A stationary alternative to the power law: the stable variogram
+ * gamma(d) = Sill (1 - exp(-(d / Range)^Shape)), whose covariance
+ * Sill exp(-(d / Range)^Shape) is positive definite for 0 < Shape <= 2. Where
+ * the power law carries the ring's slopes on into the hole, this model
+ * forgets them beyond its range and falls back on the trend.
+ */
+struct StableVariogram
+{
+  double Range = 0.0; ///< 0: no model fitted
+  double Shape = 0.0;
+  double Sill = 0.0;
+};
+
+/**
+ * The stable variogram closest to binned semivariances: distance[b],
+ * semivariance[b] (positive) and pairs[b] of each bin. Range is searched
+ * over 40 values spaced evenly on a log scale from shortest to longest,
+ * Shape over 0.5, 0.75, ..., 1.75 and 1.95; the sill of each pair is the
+ * least-squares one, and the pair kept is the one with the least
+ * pair-weighted squared difference of the logarithms. Fewer than two bins
+ * give no model (Range 0).
+ */
+StableVariogram FitStableVariogram(const std::vector<double>& distance,
+  const std::vector<double>& semivariance, const std::vector<double>& pairs, double shortest,
+  double longest);
+
+/**
+ * The stable variogram of the values about their least-squares plane over
+ * the points: pairs binned in 15 bins spaced evenly on a log scale from the
+ * closest pair to the farthest, bins of more than 20 pairs kept, fitted by
+ * FitStableVariogram with ranges from the closest pair (at least 0.001) to
+ * longestRange.
+ */
+StableVariogram StationaryVariogram(
+  const PlanePoints& points, const std::vector<double>& values, double longestRange);
+
+/**
+ * The universal kriging prediction at the queries from the values at the
+ * points, with the covariance exp(-(d / Range)^Shape) of model (the sill
+ * drops out) and a linear drift: as IntrinsicKriging with G_ij that
+ * covariance. Returns false, with nothing in predicted, without a model or
+ * when the system is singular.
+ */
+bool UniversalKriging(const PlanePoints& points, const std::vector<double>& values,
+  const StableVariogram& model, const PlanePoints& queries, std::vector<double>& predicted);
+
 #endif

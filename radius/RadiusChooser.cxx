@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <iterator>
 #include <limits>
 #include <vector>
@@ -42,9 +43,12 @@ constexpr size_t ReferencePoints = 400;
 // vertices, drawn evenly from the inside list.
 constexpr size_t ComparedVertices = 1000;
 
-// The variogram is fitted to pairs of reference points closer than this many
-// reaches: the distances over which the hole is filled.
+// The power-law variogram is fitted to pairs of reference points closer than
+// this many reaches: the distances over which the hole is filled.
 constexpr double VariogramReaches = 2.0;
+
+// The stationary variogram's range is searched up to this many reaches.
+constexpr double StationaryRangeReaches = 20.0;
 
 // The scan stops before the trial fits would take more than this many times
 // the estimated run at the best radius so far (the run besides its solve, as
@@ -168,9 +172,53 @@ std::vector<int> NearestToHole(const PlanePoints& plane, const PlanePoints& insi
   return Evenly(nearest, ReferencePoints);
 }
 
+// The reference at the compared vertices: the mean of the intrinsic and the
+// universal kriging predictions from the reference points, each held within
+// the range of their heights (a fill stays within the heights it is
+// predicted from: where the kriging carries a slope past them, into a pit
+// below the lowest or a peak above the highest, the reference holds at the
+// last known height). The power law carries the ring's slopes on into the
+// hole; the stationary model forgets them beyond its range and falls back
+// on the trend; which one the hole follows the ring cannot tell. The
+// stationary prediction is made on a second thread where there is one.
+// Without it the reference is the intrinsic prediction alone; without that,
+// false.
+bool KrigedReference(const PlanePoints& points, const std::vector<double>& values,
+  const PlanePoints& compared, double lowest, RadiusChoice& choice, std::vector<double>& reference)
+{
+  const double reach = choice.Reach;
+  std::vector<double> second;
+  auto stationary = std::async(std::launch::async | std::launch::deferred, [&]() {
+    const StableVariogram model =
+      StationaryVariogram(points, values, StationaryRangeReaches * reach);
+    return UniversalKriging(points, values, model, compared, second) ? model.Range : 0.0;
+  });
+  choice.Exponent =
+    VariogramExponent(points, values, std::max(VariogramReaches * reach, lowest));
+  const bool intrinsic = IntrinsicKriging(points, values, choice.Exponent, compared, reference);
+  const double range = stationary.get();
+  if (!intrinsic)
+  {
+    return false;
+  }
+  const auto heights = std::minmax_element(values.begin(), values.end());
+  for (size_t q = 0; q < reference.size(); ++q)
+  {
+    reference[q] = std::clamp(reference[q], *heights.first, *heights.second);
+    if (range > 0.0)
+    {
+      reference[q] =
+        0.5 * (reference[q] + std::clamp(second[q], *heights.first, *heights.second));
+    }
+  }
+  choice.Range = range;
+  return true;
+}
+
 // The radius among the multiples of the reach whose spline, at the inside
-// vertices compared, comes closest to the kriging reference (held within the
-// range of the heights it is kriged from).
+// vertices compared, comes closest to the kriged reference: the mean of the
+// intrinsic and the stationary predictions, each held within the range of
+// the heights it is kriged from.
 double ReferenceRadius(vtkPoints* splinePoints, const PlanePoints& plane,
   const std::vector<double>& value, const PlanePoints& inside, RadiusChoice& choice,
   double lowest, double affordable, double runSeconds)
@@ -183,21 +231,11 @@ double ReferenceRadius(vtkPoints* splinePoints, const PlanePoints& plane,
     referencePlane.push_back(plane[static_cast<size_t>(k)]);
     referenceValues.push_back(value[static_cast<size_t>(k)]);
   }
-  choice.Exponent = VariogramExponent(
-    referencePlane, referenceValues, std::max(VariogramReaches * choice.Reach, lowest));
   const PlanePoints compared = Evenly(inside, ComparedVertices);
   std::vector<double> reference;
-  if (!IntrinsicKriging(referencePlane, referenceValues, choice.Exponent, compared, reference))
+  if (!KrigedReference(referencePlane, referenceValues, compared, lowest, choice, reference))
   {
     return fallback;
-  }
-  // A fill stays within the heights it is predicted from: where the kriging
-  // extrapolates a slope past them (a pit below the lowest, a peak above the
-  // highest), the reference holds at the last known height.
-  const auto range = std::minmax_element(referenceValues.begin(), referenceValues.end());
-  for (double& r : reference)
-  {
-    r = std::clamp(r, *range.first, *range.second);
   }
   choice.References = static_cast<int>(referencePlane.size());
 

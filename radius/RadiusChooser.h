@@ -21,16 +21,19 @@ struct RadiusChoice
   double Reach = 0.0;
   int Fits = 0;       ///< trial fits made to choose
   int References = 0; ///< constraint points the reference prediction was kriged from
-  double Exponent = 0.0; ///< exponent of the variogram fitted to them (0: none fitted)
+  double Exponent = 0.0; ///< exponent of the power-law variogram fitted to them (0: none)
+  double Range = 0.0;    ///< range of the stationary variogram fitted to them (0: none)
 };
 
 /**
  * Chooses the support radius of a repair from the data.
  *
  * The spline is compared with a reference prediction of the inside heights
- * made from the terrain's own statistics: a power-law variogram fitted to
- * the constraint points nearest to the hole, and the intrinsic kriging
- * prediction from those points (KrigingReference.h). Each candidate radius
+ * made from the terrain's own statistics, from the constraint points
+ * nearest to the hole (KrigingReference.h): the mean of two kriging
+ * predictions, one with a power-law variogram (intrinsic kriging), one with
+ * a stationary variogram of finite range (universal kriging), both fitted to
+ * those points. Each candidate radius
  * (1.05 to 10 times the reach, smallest first) fits the program's own spline
  * through the constraint points, and the one whose values at the inside
  * vertices come closest to the reference (held within the range of the

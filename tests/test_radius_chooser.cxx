@@ -139,6 +139,7 @@ TEST(RadiusChooser, ReachesEveryInsideVertex)
     EXPECT_LE(choice.References, 400) << shape.Name;
     EXPECT_GT(choice.Fits, 1) << shape.Name;
     EXPECT_GE(choice.Exponent, 0.1) << shape.Name;
+    EXPECT_GT(choice.Range, 0.0) << shape.Name;
     EXPECT_LE(choice.Exponent, 1.9) << shape.Name;
     EXPECT_TRUE(CostRefusal(repair.Reader->GetPointArray(), choice.Radius, AvailableMemory()).empty())
       << shape.Name;
@@ -340,10 +341,17 @@ PlanePoints Scattered(int count, unsigned seed)
 }
 } // namespace
 
-// The kriging reference interpolates its points, reproduces a linear
-// function exactly at any exponent, and between its points agrees with the
-// same system solved by an independent dense solver.
-TEST(KrigingReference, InterpolatesReproducesPlanesAndMatchesADenseSolve)
+// A kriging predictor under test: values at the points, predicted at the
+// queries.
+using Predictor = std::function<bool(const PlanePoints&, const std::vector<double>&,
+  const PlanePoints&, std::vector<double>&)>;
+
+// What any kriging with a linear drift must do: interpolate its points,
+// reproduce a plane exactly, and between its points agree with the same
+// system, built here from the covariance g, solved by an independent dense
+// solver.
+void CheckKriging(const Predictor& krige, const std::function<double(double)>& g,
+  const std::string& name)
 {
   const PlanePoints points = Scattered(60, 3);
   const PlanePoints queries = Scattered(25, 4);
@@ -354,51 +362,70 @@ TEST(KrigingReference, InterpolatesReproducesPlanesAndMatchesADenseSolve)
     plane.push_back(2.0 - 0.7 * p[0] + 1.3 * p[1]);
     wavy.push_back(std::sin(5.0 * p[0]) * std::cos(4.0 * p[1]));
   }
-  for (const double alpha : { 0.5, 1.0, 1.5, 1.9 })
+  std::vector<double> predicted;
+  ASSERT_TRUE(krige(points, wavy, points, predicted)) << name;
+  for (size_t k = 0; k < points.size(); ++k)
   {
-    std::vector<double> predicted;
-    ASSERT_TRUE(IntrinsicKriging(points, wavy, alpha, points, predicted)) << alpha;
-    for (size_t k = 0; k < points.size(); ++k)
-    {
-      EXPECT_NEAR(predicted[k], wavy[k], 1e-9) << "alpha " << alpha << ", point " << k;
-    }
-    ASSERT_TRUE(IntrinsicKriging(points, plane, alpha, queries, predicted)) << alpha;
-    for (size_t q = 0; q < queries.size(); ++q)
-    {
-      EXPECT_NEAR(predicted[q], 2.0 - 0.7 * queries[q][0] + 1.3 * queries[q][1], 1e-9)
-        << "alpha " << alpha << ", query " << q;
-    }
+    EXPECT_NEAR(predicted[k], wavy[k], 1e-9) << name << ", point " << k;
+  }
+  ASSERT_TRUE(krige(points, plane, queries, predicted)) << name;
+  for (size_t q = 0; q < queries.size(); ++q)
+  {
+    EXPECT_NEAR(predicted[q], 2.0 - 0.7 * queries[q][0] + 1.3 * queries[q][1], 1e-9)
+      << name << ", query " << q;
+  }
 
-    const size_t n = points.size();
-    std::vector<std::vector<double>> m(n + 3, std::vector<double>(n + 3, 0.0));
-    std::vector<double> rhs(n + 3, 0.0);
-    auto g = [alpha](const std::array<double, 2>& a, const std::array<double, 2>& b) {
-      return -std::pow(std::hypot(a[0] - b[0], a[1] - b[1]), alpha);
-    };
+  const size_t n = points.size();
+  auto d = [](const std::array<double, 2>& a, const std::array<double, 2>& b) {
+    return std::hypot(a[0] - b[0], a[1] - b[1]);
+  };
+  std::vector<std::vector<double>> m(n + 3, std::vector<double>(n + 3, 0.0));
+  std::vector<double> rhs(n + 3, 0.0);
+  for (size_t i = 0; i < n; ++i)
+  {
+    for (size_t j = 0; j < n; ++j)
+    {
+      m[i][j] = g(d(points[i], points[j]));
+    }
+    const double tail[3] = { 1.0, points[i][0], points[i][1] };
+    for (size_t t = 0; t < 3; ++t)
+    {
+      m[i][n + t] = m[n + t][i] = tail[t];
+    }
+    rhs[i] = wavy[i];
+  }
+  const std::vector<double> x = testsupport::SolveDense(m, rhs);
+  ASSERT_TRUE(krige(points, wavy, queries, predicted)) << name;
+  for (size_t q = 0; q < queries.size(); ++q)
+  {
+    double s = x[n] + x[n + 1] * queries[q][0] + x[n + 2] * queries[q][1];
     for (size_t i = 0; i < n; ++i)
     {
-      for (size_t j = 0; j < n; ++j)
-      {
-        m[i][j] = g(points[i], points[j]);
-      }
-      const double tail[3] = { 1.0, points[i][0], points[i][1] };
-      for (size_t t = 0; t < 3; ++t)
-      {
-        m[i][n + t] = m[n + t][i] = tail[t];
-      }
-      rhs[i] = wavy[i];
+      s += x[i] * g(d(queries[q], points[i]));
     }
-    const std::vector<double> x = testsupport::SolveDense(m, rhs);
-    ASSERT_TRUE(IntrinsicKriging(points, wavy, alpha, queries, predicted)) << alpha;
-    for (size_t q = 0; q < queries.size(); ++q)
-    {
-      double s = x[n] + x[n + 1] * queries[q][0] + x[n + 2] * queries[q][1];
-      for (size_t i = 0; i < n; ++i)
-      {
-        s += x[i] * g(queries[q], points[i]);
-      }
-      EXPECT_NEAR(predicted[q], s, 1e-8) << "alpha " << alpha << ", query " << q;
-    }
+    EXPECT_NEAR(predicted[q], s, 1e-8) << name << ", query " << q;
+  }
+}
+
+// Both kriging references, the intrinsic one at several exponents and the
+// universal one at several stable covariances.
+TEST(KrigingReference, InterpolatesReproducesPlanesAndMatchesADenseSolve)
+{
+  for (const double alpha : { 0.5, 1.0, 1.5, 1.9 })
+  {
+    CheckKriging(
+      [alpha](const PlanePoints& p, const std::vector<double>& v, const PlanePoints& q,
+        std::vector<double>& out) { return IntrinsicKriging(p, v, alpha, q, out); },
+      [alpha](double d) { return -std::pow(d, alpha); }, "intrinsic, alpha " + std::to_string(alpha));
+  }
+  for (const StableVariogram model : { StableVariogram{ 0.2, 1.0, 3.0 },
+         StableVariogram{ 0.1, 1.95, 1.0 }, StableVariogram{ 0.5, 0.5, 0.2 } })
+  {
+    CheckKriging(
+      [model](const PlanePoints& p, const std::vector<double>& v, const PlanePoints& q,
+        std::vector<double>& out) { return UniversalKriging(p, v, model, q, out); },
+      [model](double d) { return std::exp(-std::pow(d / model.Range, model.Shape)); },
+      "universal, range " + std::to_string(model.Range));
   }
 }
 
@@ -417,6 +444,58 @@ TEST(KrigingReference, RefusesAnUndeterminedDrift)
     values.push_back(k % 3);
   }
   EXPECT_FALSE(IntrinsicKriging(line, values, 1.5, { { 0.3, 0.7 } }, predicted));
+  EXPECT_FALSE(
+    UniversalKriging(line, values, StableVariogram{ 0.2, 1.0, 1.0 }, { { 0.3, 0.7 } }, predicted));
+  // Without a model there is nothing to krige with.
+  EXPECT_FALSE(UniversalKriging(Scattered(20, 9), std::vector<double>(20, 1.0), StableVariogram{},
+    { { 0.3, 0.7 } }, predicted));
+}
+
+// The stable variogram is found where it lies on the search grid, its sill
+// with it; with fewer than two bins there is no model.
+TEST(KrigingReference, StableVariogramOfKnownSemivariances)
+{
+  const double shortest = 0.01, longest = 1.0;
+  const double range = shortest * std::pow(longest / shortest, 20.0 / 39.0); // on the grid
+  for (const double shape : { 0.5, 1.25, 1.95 })
+  {
+    std::vector<double> distance, semivariance, pairs;
+    for (int b = 0; b < 12; ++b)
+    {
+      distance.push_back(0.02 * std::pow(1.4, b));
+      semivariance.push_back(2.5 * (1.0 - std::exp(-std::pow(distance.back() / range, shape))));
+      pairs.push_back(30.0 + 7.0 * b);
+    }
+    const StableVariogram fit = FitStableVariogram(distance, semivariance, pairs, shortest, longest);
+    EXPECT_NEAR(fit.Range, range, 1e-12) << shape;
+    EXPECT_DOUBLE_EQ(fit.Shape, shape);
+    EXPECT_NEAR(fit.Sill, 2.5, 1e-9) << shape;
+  }
+  EXPECT_EQ(FitStableVariogram({ 0.1 }, { 1.0 }, { 50.0 }, shortest, longest).Range, 0.0);
+}
+
+// The stationary variogram is fitted to the heights about their plane: a
+// plane added to the heights changes nothing, and independent noise gives a
+// sill near its variance and a range short against the points' extent.
+TEST(KrigingReference, StationaryVariogramIsThatOfTheResidual)
+{
+  const PlanePoints points = Scattered(300, 7);
+  std::mt19937 random(8);
+  std::normal_distribution<double> gauss(0.0, 0.5);
+  std::vector<double> noise, tilted;
+  for (const auto& p : points)
+  {
+    noise.push_back(gauss(random));
+    tilted.push_back(noise.back() + 4.0 + 3.0 * p[0] - 2.0 * p[1]);
+  }
+  const StableVariogram flat = StationaryVariogram(points, noise, 2.0);
+  const StableVariogram onPlane = StationaryVariogram(points, tilted, 2.0);
+  ASSERT_GT(flat.Range, 0.0);
+  EXPECT_DOUBLE_EQ(onPlane.Range, flat.Range);
+  EXPECT_DOUBLE_EQ(onPlane.Shape, flat.Shape);
+  EXPECT_NEAR(onPlane.Sill, flat.Sill, 1e-9 * flat.Sill);
+  EXPECT_NEAR(flat.Sill, 0.25, 0.05);
+  EXPECT_LT(flat.Range, 0.05); // no correlation at any distance binned
 }
 
 // The variogram's exponent on surfaces whose variogram is known: a plane
