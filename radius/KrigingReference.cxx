@@ -21,7 +21,7 @@ double Distance(const std::array<double, 2>& a, const std::array<double, 2>& b)
 
 // Solves a x = b in place (a: n x n, row after row; b becomes x) by Gaussian
 // elimination with partial pivoting. False when a pivot vanishes against
-// the size of its column.
+// the largest entry of the matrix (below 1e-13 n times it).
 bool SolveInPlace(std::vector<double>& a, std::vector<double>& b, int n)
 {
   double largest = 0.0;

@@ -6,17 +6,21 @@
 #include <vector>
 
 /**
- * The reference prediction that the radius is chosen against: intrinsic
- * kriging of the heights from the constraint points nearest to the hole.
+ * The reference predictions that the radius is chosen against: kriging of
+ * the heights from the constraint points nearest to the hole.
  *
- * Terrain heights are modelled as a random surface whose variogram grows as
- * a power of the distance, gamma(d) = c d^alpha with 0 < alpha < 2 (a
- * fractal surface: rough for a small alpha, smooth for one near 2), plus a
- * linear trend. Its best linear unbiased prediction from known heights is
- * the kriging predictor with the generalised covariance -d^alpha and the
- * linear drift 1, x, y; c drops out. The spline of the repair is not of that
- * form, but the radius whose spline comes closest to it is a radius chosen
- * from the terrain's own statistics.
+ * Terrain heights are modelled as a random surface plus a linear trend, in
+ * two ways. With a variogram that grows as a power of the distance,
+ * gamma(d) = c d^alpha with 0 < alpha < 2 (a fractal surface: rough for a
+ * small alpha, smooth for one near 2), the best linear unbiased prediction
+ * is intrinsic kriging with the generalised covariance -d^alpha; it carries
+ * the slopes around a hole on into it. With a stationary variogram of finite
+ * range (StableVariogram) it is universal kriging with that covariance; it
+ * forgets the surroundings beyond the range and falls back on the trend.
+ * Both drift terms are 1, x, y, and the scale of either variogram drops out.
+ * The spline of the repair is not of these forms, but the radius whose
+ * spline comes closest to them is a radius chosen from the terrain's own
+ * statistics.
  */
 
 /**
