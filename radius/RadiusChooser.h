@@ -33,14 +33,13 @@ struct RadiusChoice
  * nearest to the hole (KrigingReference.h): the mean of two kriging
  * predictions, one with a power-law variogram (intrinsic kriging), one with
  * a stationary variogram of finite range (universal kriging), both fitted to
- * those points. Each candidate radius
- * (1.05 to 10 times the reach, smallest first) fits the program's own spline
- * through the constraint points, and the one whose values at the inside
- * vertices come closest to the reference (held within the range of the
- * heights it is kriged from) is chosen. The trial fits stop
- * before they would take more than about three runs at the best radius so
- * far (their cost is estimated from the points and the radius, so the choice
- * is the same on a busy machine). Without a reference (fewer than three
+ * those points and each held within the range of their heights. Each
+ * candidate radius (1.05 to 10 times the reach, smallest first) fits the
+ * program's own spline through the constraint points, and the one whose
+ * values at the inside vertices come closest to the reference is chosen.
+ * The trial fits stop before they would take more than about three runs at
+ * the best radius so far (their cost is estimated from the points and the
+ * radius, so the choice is the same on a busy machine). Without a reference (fewer than three
  * constraint points off one line) the radius is 3.5 times the reach. No
  * radius is below three times the typical spacing of the constraint points
  * (what an empty inside list gets), so that they form one surface.
