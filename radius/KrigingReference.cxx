@@ -80,6 +80,78 @@ bool SolveInPlace(std::vector<double>& a, std::vector<double>& b, int n)
   return true;
 }
 
+// Semivariances of values over pairs of points, binned by distance.
+struct Semivariogram
+{
+  double Closest = 0.0;  // distance of the closest pair apart
+  double Farthest = 0.0; // and of the farthest
+  // The bins kept: mean distance, mean semivariance and pair count of each.
+  std::vector<double> Distance, Semivariance, Pairs;
+};
+
+// The pairs no farther apart than upper (0: the farthest pair) in bins
+// spaced evenly on a log scale from the closest pair to upper, bin b
+// holding closest * step^b <= d < closest * step^(b+1) (the last one up to
+// upper); the bins of more than PairsPerBin pairs and some variation are
+// kept. Coincident points pair with nothing; without two distinct points,
+// or with upper not beyond the closest pair, no bin is kept.
+Semivariogram BinnedSemivariances(
+  const PlanePoints& points, const std::vector<double>& values, int bins, double upper)
+{
+  Semivariogram binned;
+  const size_t n = points.size();
+  binned.Closest = std::numeric_limits<double>::max();
+  for (size_t i = 0; i < n; ++i)
+  {
+    for (size_t j = i + 1; j < n; ++j)
+    {
+      const double d = Distance(points[i], points[j]);
+      if (d > 0.0)
+      {
+        binned.Closest = std::min(binned.Closest, d);
+        binned.Farthest = std::max(binned.Farthest, d);
+      }
+    }
+  }
+  const double closest = binned.Closest;
+  const double longest = upper > 0.0 ? upper : binned.Farthest;
+  if (!(closest < longest))
+  {
+    return binned;
+  }
+  const double logStep = std::log(longest / closest) / bins;
+  std::vector<double> sumD(static_cast<size_t>(bins), 0.0);
+  std::vector<double> sumG(static_cast<size_t>(bins), 0.0);
+  std::vector<int> count(static_cast<size_t>(bins), 0);
+  for (size_t i = 0; i < n; ++i)
+  {
+    for (size_t j = i + 1; j < n; ++j)
+    {
+      const double d = Distance(points[i], points[j]);
+      if (!(d > 0.0) || d > longest)
+      {
+        continue;
+      }
+      const size_t b = static_cast<size_t>(
+        std::min(bins - 1, static_cast<int>(std::log(d / closest) / logStep)));
+      const double dz = values[i] - values[j];
+      sumD[b] += d;
+      sumG[b] += 0.5 * dz * dz;
+      ++count[b];
+    }
+  }
+  for (size_t b = 0; b < static_cast<size_t>(bins); ++b)
+  {
+    if (count[b] > PairsPerBin && sumG[b] > 0.0)
+    {
+      binned.Distance.push_back(sumD[b] / count[b]);
+      binned.Semivariance.push_back(sumG[b] / count[b]);
+      binned.Pairs.push_back(count[b]);
+    }
+  }
+  return binned;
+}
+
 // The kriging prediction at the queries from the values at the points, with
 // the (generalised) covariance g(d) and a linear drift: the weights w and
 // drift coefficients c solve [G T; T^T 0] [w; c] = [values; 0] with
@@ -139,61 +211,18 @@ bool Krige(const PlanePoints& points, const std::vector<double>& values, Covaria
 double VariogramExponent(
   const PlanePoints& points, const std::vector<double>& values, double longest)
 {
-  const size_t n = points.size();
-  double closest = std::numeric_limits<double>::max();
-  for (size_t i = 0; i < n; ++i)
-  {
-    for (size_t j = i + 1; j < n; ++j)
-    {
-      const double d = Distance(points[i], points[j]);
-      if (d > 0.0)
-      {
-        closest = std::min(closest, d);
-      }
-    }
-  }
-  if (!(closest < longest))
-  {
-    return 1.0;
-  }
-  // Bin b holds the pairs with closest * step^b <= d < closest * step^(b+1).
-  const double logStep = std::log(longest / closest) / VariogramBins;
-  double sumD[VariogramBins] = {};
-  double sumG[VariogramBins] = {};
-  int count[VariogramBins] = {};
-  for (size_t i = 0; i < n; ++i)
-  {
-    for (size_t j = i + 1; j < n; ++j)
-    {
-      const double d = Distance(points[i], points[j]);
-      if (!(d > 0.0) || d > longest)
-      {
-        continue;
-      }
-      const int b = std::min(VariogramBins - 1,
-        static_cast<int>(std::log(d / closest) / logStep));
-      const double dz = values[i] - values[j];
-      sumD[b] += d;
-      sumG[b] += 0.5 * dz * dz;
-      ++count[b];
-    }
-  }
+  const Semivariogram binned = BinnedSemivariances(points, values, VariogramBins, longest);
   // Least-squares slope of log(mean semivariance) against log(mean distance).
   double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
-  int bins = 0;
-  for (int b = 0; b < VariogramBins; ++b)
+  const int bins = static_cast<int>(binned.Distance.size());
+  for (int b = 0; b < bins; ++b)
   {
-    if (count[b] <= PairsPerBin || !(sumG[b] > 0.0))
-    {
-      continue;
-    }
-    const double x = std::log(sumD[b] / count[b]);
-    const double y = std::log(sumG[b] / count[b]);
+    const double x = std::log(binned.Distance[static_cast<size_t>(b)]);
+    const double y = std::log(binned.Semivariance[static_cast<size_t>(b)]);
     sx += x;
     sy += y;
     sxx += x * x;
     sxy += x * y;
-    ++bins;
   }
   const double spread = bins * sxx - sx * sx;
   if (bins < 2 || !(spread > 0.0))
@@ -296,57 +325,9 @@ StableVariogram StationaryVariogram(
     residual[i] = values[i] - (plane[0] + plane[1] * points[i][0] + plane[2] * points[i][1]);
   }
 
-  double closest = std::numeric_limits<double>::max();
-  double farthest = 0.0;
-  for (size_t i = 0; i < n; ++i)
-  {
-    for (size_t j = i + 1; j < n; ++j)
-    {
-      const double d = Distance(points[i], points[j]);
-      if (d > 0.0)
-      {
-        closest = std::min(closest, d);
-        farthest = std::max(farthest, d);
-      }
-    }
-  }
-  if (!(farthest > closest))
-  {
-    return {};
-  }
-  const double logStep = std::log(farthest / closest) / StationaryBins;
-  double sumD[StationaryBins] = {};
-  double sumG[StationaryBins] = {};
-  int count[StationaryBins] = {};
-  for (size_t i = 0; i < n; ++i)
-  {
-    for (size_t j = i + 1; j < n; ++j)
-    {
-      const double d = Distance(points[i], points[j]);
-      if (!(d > 0.0))
-      {
-        continue;
-      }
-      const int b =
-        std::min(StationaryBins - 1, static_cast<int>(std::log(d / closest) / logStep));
-      const double dz = residual[i] - residual[j];
-      sumD[b] += d;
-      sumG[b] += 0.5 * dz * dz;
-      ++count[b];
-    }
-  }
-  std::vector<double> distance, semivariance, pairs;
-  for (int b = 0; b < StationaryBins; ++b)
-  {
-    if (count[b] > PairsPerBin && sumG[b] > 0.0)
-    {
-      distance.push_back(sumD[b] / count[b]);
-      semivariance.push_back(sumG[b] / count[b]);
-      pairs.push_back(count[b]);
-    }
-  }
-  return FitStableVariogram(
-    distance, semivariance, pairs, std::max(closest, 1e-3), longestRange);
+  const Semivariogram binned = BinnedSemivariances(points, residual, StationaryBins, 0.0);
+  return FitStableVariogram(binned.Distance, binned.Semivariance, binned.Pairs,
+    std::max(binned.Closest, 1e-3), longestRange);
 }
 
 //------------------------------------------------------------------------------
