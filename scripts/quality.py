@@ -18,7 +18,9 @@ the second new terrains (six more parts of one of those grids, added once the ne
 been looked at; --final or --set second), and the third new terrains (six more, added once the
 second had been looked at; --final or --set third).
 
-Only the Python standard library is used (the .npz files are read by hand).
+Only the Python standard library is used (the .npz files are read by hand), except by --bound,
+which adds two columns: how often the best possible choice of R, and auto's, would miss the ratio
+limit on interiors drawn from the terrain's own statistics (quality_bound.py, with numpy).
 """
 
 import argparse
@@ -39,6 +41,9 @@ import rdata
 
 # Multiples of the reach that the scan tries (the best R lies between 1 and 10 reaches).
 SCAN = [1.05, 1.2, 1.4, 1.7, 2.0, 2.4, 2.9, 3.5, 4.2, 5.0, 6.0, 7.2, 8.6, 10.0]
+
+# The worst ratio of auto's RMSE to the best scanned R's that the benchmark aims at.
+LIMIT = 1.35
 
 
 # --- elevation models ---------------------------------------------------------------------------
@@ -335,8 +340,9 @@ def id_files(case, workdir):
     return stem + ".inside.pts", stem + ".outside.pts"
 
 
-def run_repair(exe, case, radius, workdir):
-    """(RMSE, chosen radius or None, wall seconds, error lines) of one run."""
+def run_repair(exe, case, radius, workdir, fill=None):
+    """(RMSE, chosen radius or None, wall seconds, error lines) of one run; the repaired inside
+    heights are appended to the list fill when one is given."""
     inside_file, outside_file = id_files(case, workdir)
     result = os.path.join(workdir, "reconstucted_shape.vtk")
     if os.path.exists(result):
@@ -353,8 +359,11 @@ def run_repair(exe, case, radius, workdir):
     m = re.search(r"^Chosen radius: (\S+)$", proc.stdout, re.M)
     if m:
         chosen = float(m.group(1))
-    z = read_model_z(result)
-    return rmse([z[v] for v in case.inside_ids], case.truth), chosen, seconds, None
+    repaired = read_model_z(result)
+    z = [repaired[v] for v in case.inside_ids]
+    if fill is not None:
+        fill.extend(z)
+    return rmse(z, case.truth), chosen, seconds, None
 
 
 def reach_of(case):
@@ -473,31 +482,43 @@ def make_cases(sample_dir, sample_data, root, r_root=None):
     return cases
 
 
-def evaluate(exe, case, workdir, scan, cache, timing=True):
+def evaluate(exe, case, workdir, scan, cache, timing=True, bound=False):
+    """One table row. With bound, also the chance that any fixed choice of R, and auto's, would
+    miss the ratio limit on interiors drawn from the terrain's models (quality_bound)."""
     inside_file, outside_file = id_files(case, workdir)
     write_ids(inside_file, case.inside_ids)
     write_ids(outside_file, case.outside_ids)
     reach = reach_of(case)
     scanned = cache.get(case.name)
-    if scanned is None:
+    fills = []
+    if scanned is None or bound:
         scanned = []
         for k in scan:
             r = reach * k
-            e, _, _, err = run_repair(exe, case, "%.6g" % r, workdir)
+            fill = []
+            e, _, _, err = run_repair(exe, case, "%.6g" % r, workdir, fill)
             if e is not None:
                 scanned.append((r, e))
+                fills.append(fill)
         cache[case.name] = scanned
     best_r, best_e = min(scanned, key=lambda t: t[1])
-    e_auto, chosen, t_auto, err = run_repair(exe, case, "auto", workdir)
+    auto_fill = []
+    e_auto, chosen, t_auto, err = run_repair(exe, case, "auto", workdir, auto_fill)
     if e_auto is None:
         return dict(case=case, reach=reach, best_r=best_r, best_e=best_e, error=err)
+    limits = None
+    if bound:
+        import quality_bound
+        limits = quality_bound.chooser_bound(case, read_model_z(case.model), reach, fills, auto_fill,
+                                             LIMIT)
+        limits["best_choice"] = scanned[limits.pop("k_best")][0]
     runs = 3 if timing else 1
     times = sorted(run_repair(exe, case, "%.6g" % chosen, workdir)[2] for _ in range(runs))
     t_auto_runs = sorted([t_auto] + [run_repair(exe, case, "auto", workdir)[2] for _ in range(runs - 1)])
     return dict(case=case, reach=reach, best_r=best_r, best_e=best_e, auto_r=chosen, auto_e=e_auto,
                 input_e=rmse(case.input_z, case.truth), t_fixed=times[len(times) // 2],
                 t_auto=t_auto_runs[len(t_auto_runs) // 2],
-                scanned=scanned)
+                scanned=scanned, bound=limits)
 
 
 def matches(wanted, name):
@@ -513,9 +534,12 @@ def print_table(title, rows):
         return
     print()
     print(title)
-    print("| case | reach | best R | RMSE at best | auto R | RMSE at auto | ratio | damaged RMSE | choice cost |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    bound = any(r.get("bound") for r in rows)
+    print("| case | reach | best R | RMSE at best | auto R | RMSE at auto | ratio | damaged RMSE | choice cost |"
+          + (" any choice misses | auto misses |" if bound else ""))
+    print("|---|---|---|---|---|---|---|---|---|" + ("---|---|" if bound else ""))
     ratios = []
+    misses = []
     for r in rows:
         c = r["case"]
         if "error" in r:
@@ -525,12 +549,26 @@ def print_table(title, rows):
         ratio = r["auto_e"] / r["best_e"]
         ratios.append(ratio)
         cost = max(0.0, r["t_auto"] - r["t_fixed"]) / r["t_fixed"]
-        print("| %s | %.4f | %.4f (%.1f reach) | %.4g | %.4f (%.1f reach) | %.4g | %.3f | %.4g | %.2fx |" % (
+        line = "| %s | %.4f | %.4f (%.1f reach) | %.4g | %.4f (%.1f reach) | %.4g | %.3f | %.4g | %.2fx |" % (
             c.name, r["reach"], r["best_r"], r["best_r"] / r["reach"], r["best_e"], r["auto_r"],
-            r["auto_r"] / r["reach"], r["auto_e"], ratio, r["input_e"], cost))
+            r["auto_r"] / r["reach"], r["auto_e"], ratio, r["input_e"], cost)
+        if r.get("bound"):
+            b = r["bound"]
+            misses.append((b["p_best"], b["p_auto"], ratio))
+            line += " %.2f at %.4f (%.1f reach) | %.2f |" % (b["p_best"], b["best_choice"],
+                                                           b["best_choice"] / r["reach"], b["p_auto"])
+        print(line)
     if ratios:
         geo = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
         print("geometric mean of the ratio: %.3f, worst: %.3f (%d cases)" % (geo, max(ratios), len(ratios)))
+    if misses:
+        none = 1.0
+        for p, _, _ in misses:
+            none *= 1.0 - p
+        print("above %.2f: the best possible choice, expected %.1f cases (none at all: chance %.2f);"
+              " auto, expected %.1f, found %d" % (
+                  LIMIT, sum(p for p, _, _ in misses), none, sum(q for _, q, _ in misses),
+                  sum(1 for _, _, x in misses if x > LIMIT)))
 
 
 def main():
@@ -553,6 +591,9 @@ def main():
     parser.add_argument("--final", action="store_true",
                         help="also the final and both new sets of cases (left out unless asked for)")
     parser.add_argument("--no-timing", action="store_true", help="one run each, no medians")
+    parser.add_argument("--bound", action="store_true",
+                        help="also how often any choice of R would miss the limit on interiors drawn"
+                        " from the terrain's models (needs numpy; rescans)")
     args = parser.parse_args()
 
     # Absolute, since the runs take place in a directory below it.
@@ -579,7 +620,8 @@ def main():
             cache = {k: [tuple(t) for t in v] for k, v in json.load(f).items()}
     rows = {g: [] for g in GROUPS}
     for case in cases:
-        r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN, cache, not args.no_timing)
+        r = evaluate(os.path.abspath(args.exe), case, workdir, SCAN, cache, not args.no_timing,
+                     args.bound)
         with open(cache_file, "w") as f:
             json.dump(cache, f)
         rows[case.group].append(r)

@@ -8,6 +8,9 @@
 #                                        third (the last four run only when asked for, also
 #                                        with --final)
 #   scripts/quality.sh --scan            also the RMSE at every R scanned
+#   scripts/quality.sh --bound           also how often any choice of R would miss the
+#                                        ratio limit on interiors drawn from the terrain's
+#                                        models (installs python3-numpy; rescans)
 #   scripts/quality.sh --work DIR --reuse-scan
 #                                        keep the cases in DIR and take the scans
 #                                        of an earlier run there (only auto reruns)
@@ -23,6 +26,9 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 source "$here/scripts/deps.sh"
 ensure_packages "${BUILD_PACKAGES[@]}" python3
+for arg in "$@"; do
+  if [ "$arg" = --bound ]; then ensure_packages python3-numpy; fi
+done
 
 build="$here/build-quality"
 cmake -S "$here" -B "$build" >/dev/null
