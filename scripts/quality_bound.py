@@ -4,7 +4,7 @@ A chooser sees the outside vertices and their heights, never the true heights in
 give the same R for every interior that agrees with the ring. This module draws such interiors
 from the terrain's own statistics: the two models `auto` fits to the 400 outside vertices
 nearest the hole (a stationary stable variogram about the least-squares plane, and a power-law
-variogram with a linear trend), each conditioned on the ring's heights (conditional Gaussian
+variogram with a linear trend), each conditioned on those heights (conditional Gaussian
 simulation, half the draws from each model). For every draw it takes the program's fills at the
 scanned radii and finds the best of them, as the benchmark does with the true heights.
 
@@ -17,7 +17,7 @@ import zlib
 
 import numpy as np
 
-REFERENCES = 400   # outside vertices nearest the hole, as `auto` takes them
+REFERENCES = 400   # outside vertices nearest the hole (ties at the last distance: list order)
 PROBES = 600       # inside vertices the draws are made at (evenly through the inside list)
 DRAWS = 60         # draws per model
 
@@ -83,8 +83,16 @@ def conditional_draws(C, W, h, rng):
     """Draws at the probes of a Gaussian field with covariance C over references + probes,
     conditioned on the heights h at the references."""
     n = len(h)
-    jitter = 1e-9 * np.trace(C) / len(C)
-    Z = np.linalg.cholesky(C + jitter * np.eye(len(C))) @ rng.standard_normal((len(C), DRAWS))
+    scale = np.trace(C) / len(C)
+    for jitter in (1e-9, 1e-7, 1e-5, 1e-3):      # a long range makes C nearly singular
+        try:
+            L = np.linalg.cholesky(C + jitter * scale * np.eye(len(C)))
+            break
+        except np.linalg.LinAlgError:
+            pass
+    else:
+        raise np.linalg.LinAlgError("the covariance of the draws is not positive definite")
+    Z = L @ rng.standard_normal((len(C), DRAWS))
     return (W @ h)[:, None] + Z[n:] - W @ Z[:n]
 
 
