@@ -61,6 +61,16 @@ class KrigingAndDraws(unittest.TestCase):
             spread = draws[5:].std(1) / np.sqrt(qb.DRAWS)
             self.assertTrue(np.all(np.abs(draws[5:].mean(1) - W[5:] @ h) < 5 * spread), name)
 
+    def test_a_covariance_singular_beyond_rounding_gets_a_larger_jitter(self):
+        _, K, C = next(self.covariances())
+        W = qb.kriging_weights(K, self.xy, self.q)
+        h = self.xy[:, 0]
+        shifted = C - 1e-8 * np.eye(len(C))      # too far below definite for the first jitter
+        draws = qb.conditional_draws(shifted, W, h, np.random.default_rng(5))
+        self.assertTrue(np.all(np.isfinite(draws)))
+        np.testing.assert_allclose(draws[:5], np.repeat(h[:5, None], qb.DRAWS, 1), atol=1e-2)
+        with self.assertRaises(np.linalg.LinAlgError):
+            qb.conditional_draws(C - 0.5 * np.eye(len(C)), W, h, np.random.default_rng(5))
 
 class Variograms(unittest.TestCase):
     def test_power_law_exponent_of_a_plane_and_of_noise(self):
