@@ -8,7 +8,7 @@
 
 namespace
 {
-int QuietDepth = 0;
+thread_local int QuietDepth = 0;
 
 // A stream without a buffer: everything written to it is dropped.
 std::ostream& NullStream()

@@ -29,11 +29,11 @@ void SetUpConsole();
  */
 std::ostream& Report();
 
-/// True while some QuietReports is alive.
+/// True while some QuietReports of this thread is alive.
 bool ReportsAreQuiet();
 
 /**
- * Silences Report() for its lifetime. Guards nest: the reports come back
+ * Silences Report() on this thread for its lifetime. Guards nest: the reports come back
  * when the last one goes.
  */
 class QuietReports

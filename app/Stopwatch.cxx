@@ -4,7 +4,7 @@
 
 namespace
 {
-long long StartMark = 0;
+thread_local long long StartMark = 0;
 }
 
 long long GetMillisecondTicks()

@@ -2,9 +2,9 @@
 #define Stopwatch_h
 
 /**
- * The process-wide stopwatch behind the timing lines of the program.
+ * The stopwatch behind the timing lines of the program, one per thread.
  *
- * One start mark for the whole process: timings do not nest, and every
+ * One start mark per thread: timings do not nest, and every
  * StartTimer() discards the previous mark. The ticks are milliseconds of
  * wall-clock time taken from a steady clock.
  */

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 const int DenseOrder = 4;
-float DenseMatrix[16];
-float DenseRhs[4];
+thread_local float DenseMatrix[16];
+thread_local float DenseRhs[4];
 
 namespace
 {

@@ -9,8 +9,8 @@
  * Every stored value is a float; sums and intermediate results are carried
  * in double and rounded to float when stored.
  *
- * The dense solver works on the process-wide DenseMatrix and DenseRhs and is
- * therefore not reentrant. It reads DenseMatrix by columns: entry (r, j) of
+ * The dense solver works on DenseMatrix and DenseRhs, one pair per thread, and is
+ * therefore not reentrant within a thread. It reads DenseMatrix by columns: entry (r, j) of
  * the matrix C it factorises is DenseMatrix[j * DenseOrder + r]. A matrix M
  * written row after row (M(r, c) at r * DenseOrder + c) is thus read as
  * C = M^T, and the solve is arranged so that the result satisfies M x = b.
@@ -20,9 +20,9 @@
 extern const int DenseOrder;
 /// The dense system matrix on entry to solve_dense_system(), its QR
 /// factorisation on return.
-extern float DenseMatrix[16];
+extern thread_local float DenseMatrix[16];
 /// The right-hand side b on entry to solve_dense_system(), x on return.
-extern float DenseRhs[4];
+extern thread_local float DenseRhs[4];
 
 /**
  * Allocates a float matrix m reached as m[r][c] for nrl <= r <= nrh and

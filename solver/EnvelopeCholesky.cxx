@@ -11,11 +11,11 @@
 #include <immintrin.h>
 #endif
 
-int EnvOrder = 0;
-int* Xenv = nullptr;
-float* Env = nullptr;
-float* Diag = nullptr;
-int Iflag = 0;
+thread_local int EnvOrder = 0;
+thread_local int* Xenv = nullptr;
+thread_local float* Env = nullptr;
+thread_local float* Diag = nullptr;
+thread_local int Iflag = 0;
 
 namespace
 {

@@ -26,24 +26,24 @@
  * The kernels do not print and do not check the layout of their arrays; only
  * the factorisation allocates (a scratch copy of six rows, and it
  * goes on row by row without it when memory is short). Only
- * envelope_cholesky() reads the process-wide state below and reports a failed
+ * envelope_cholesky() reads the state below, which each thread has its own copy of, and reports a failed
  * factorisation on standard output.
  */
 
-/// Order n of the process-wide envelope system.
-extern int EnvOrder;
-/// Process-wide row starts, EnvOrder + 1 entries counted from 1.
-extern int* Xenv;
-/// Process-wide strict lower envelope, Xenv[EnvOrder] - 1 entries.
-extern float* Env;
-/// Process-wide diagonal, EnvOrder entries: A(i, i), after factorisation L(i, i).
-extern float* Diag;
+/// Order n of this thread's envelope system.
+extern thread_local int EnvOrder;
+/// This thread's row starts, EnvOrder + 1 entries counted from 1.
+extern thread_local int* Xenv;
+/// This thread's strict lower envelope, Xenv[EnvOrder] - 1 entries.
+extern thread_local float* Env;
+/// This thread's diagonal, EnvOrder entries: A(i, i), after factorisation L(i, i).
+extern thread_local float* Diag;
 /// 1 once a factorisation has met a pivot that is not greater than zero.
 /// Raised by the factorisation, never cleared by it; the caller resets it.
-extern int Iflag;
+extern thread_local int Iflag;
 
 /**
- * Factorises and/or solves the process-wide envelope system.
+ * Factorises and/or solves this thread's envelope system.
  *
  * @param mode 0: factorise, then solve A x = rhs;
  *             1: factorise only (rhs is not touched);

@@ -61,7 +61,7 @@ struct SolveArrays
     this->FrightPart = nullptr;
   }
 
-  // The process-wide envelope arrays belong to the solve while it runs.
+  // The thread's envelope arrays belong to the solve while it runs.
   static void ReleaseEnvelope()
   {
     free(Xenv);
@@ -78,7 +78,7 @@ struct SolveArrays
 // radius that makes it so large. The text outlives the throw.
 [[noreturn]] void ThrowEnvelopeTooLarge(long long entries, float radius)
 {
-  static std::string message;
+  thread_local std::string message;
   std::ostringstream text;
   text << "The spline system is too large: its envelope would hold " << entries
        << " entries, more than the " << EnvelopeEntryLimit
