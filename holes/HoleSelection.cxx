@@ -8,6 +8,7 @@
 #include <vtkPolyData.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 
 bool SelectionRules::Empty() const
@@ -49,6 +50,36 @@ std::string SelectionRules::Describe() const
     text += (k > 0 ? " or " : "") + parts[k];
   }
   return text;
+}
+
+bool TakeSelectionOption(const std::string& option, const std::string& value, SelectionRules& rules)
+{
+  std::vector<SelectionRules::Height>* heights = option == "--nodata" ? &rules.NoData
+    : option == "--below"                                          ? &rules.Below
+    : option == "--above"                                          ? &rules.Above
+                                                                   : nullptr;
+  if (heights)
+  {
+    char* end = nullptr;
+    const double number = strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !std::isfinite(number))
+    {
+      throw option + " needs a finite number, not '" + value + "'";
+    }
+    heights->push_back({ number, value });
+    return true;
+  }
+  if (option == "--array")
+  {
+    rules.Arrays.push_back(value);
+    return true;
+  }
+  if (option == "--inside")
+  {
+    rules.Lists.push_back(value);
+    return true;
+  }
+  return false;
 }
 
 namespace
@@ -120,35 +151,8 @@ bool SelectVertices(vtkPolyData* model, const char* name, const SelectionRules& 
   selected.assign(static_cast<size_t>(count), 0);
 
   // Heights: one pass for all height rules.
-  const bool single = points && points->GetDataType() == VTK_FLOAT;
-  auto level = [single](double v) {
-    return single ? static_cast<double>(static_cast<float>(v)) : v;
-  };
-  std::vector<double> noData;
-  for (const SelectionRules::Height& h : rules.NoData)
-  {
-    noData.push_back(level(h.Value));
-  }
-  const bool heights =
-    rules.NonFinite || !rules.NoData.empty() || !rules.Below.empty() || !rules.Above.empty();
-  for (vtkIdType i = 0; heights && i < count; ++i)
-  {
-    const double z = points->GetPoint(i)[2];
-    bool hit = rules.NonFinite && !std::isfinite(z);
-    for (size_t k = 0; !hit && k < noData.size(); ++k)
-    {
-      hit = z == noData[k];
-    }
-    for (size_t k = 0; !hit && k < rules.Below.size(); ++k)
-    {
-      hit = z < rules.Below[k].Value;
-    }
-    for (size_t k = 0; !hit && k < rules.Above.size(); ++k)
-    {
-      hit = z > rules.Above[k].Value;
-    }
-    selected[static_cast<size_t>(i)] = hit ? 1 : 0;
-  }
+  MarkHeights(rules, points && points->GetDataType() == VTK_FLOAT, count,
+    [points](vtkIdType i) { return points->GetPoint(i)[2]; }, selected);
 
   for (const std::string& arrayName : rules.Arrays)
   {
@@ -163,6 +167,12 @@ bool SelectVertices(vtkPolyData* model, const char* name, const SelectionRules& 
     SelectByArray(array, selected);
   }
 
+  return MarkListed(rules, count, selected, problem);
+}
+
+bool MarkListed(const SelectionRules& rules, vtkIdType count, std::vector<char>& selected,
+  std::string& problem)
+{
   for (const std::string& path : rules.Lists)
   {
     if (!SelectByList(path, count, selected, problem))

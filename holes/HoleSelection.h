@@ -1,6 +1,9 @@
 #ifndef HoleSelection_h
 #define HoleSelection_h
 
+#include <vtkType.h>
+
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,15 @@ struct SelectionRules
 };
 
 /**
+ * Takes a selection option of the command line with its value into rules:
+ * --nodata Z, --below Z, --above Z (Z a finite number, the whole word),
+ * --array NAME or --inside FILE. Returns false for any other option; throws
+ * the message "OPTION needs a finite number, not 'VALUE'" (a std::string)
+ * for a value that is not one.
+ */
+bool TakeSelectionOption(const std::string& option, const std::string& value, SelectionRules& rules);
+
+/**
  * Marks the vertices of model that the rules select: selected[i] is 1 for a
  * selected vertex, 0 otherwise. Heights are compared in the precision of the
  * model's points (a float model's heights with the value rounded to float).
@@ -46,5 +58,52 @@ struct SelectionRules
  */
 bool SelectVertices(vtkPolyData* model, const char* name, const SelectionRules& rules,
   std::vector<char>& selected, std::string& problem);
+
+/**
+ * The height rules of rules alone (non-finite, nodata, below, above): sets
+ * selected[i] to 1 for each of count heights heightOf(i) that one of them
+ * selects, to 0 for the others. single: the heights are floats, and nodata
+ * values are compared rounded to float. Does nothing without a height rule.
+ */
+template <typename HeightOf>
+void MarkHeights(const SelectionRules& rules, bool single, vtkIdType count, HeightOf heightOf,
+  std::vector<char>& selected)
+{
+  if (!rules.NonFinite && rules.NoData.empty() && rules.Below.empty() && rules.Above.empty())
+  {
+    return;
+  }
+  std::vector<double> noData;
+  for (const SelectionRules::Height& h : rules.NoData)
+  {
+    noData.push_back(single ? static_cast<double>(static_cast<float>(h.Value)) : h.Value);
+  }
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    const double z = heightOf(i);
+    bool hit = rules.NonFinite && !std::isfinite(z);
+    for (size_t k = 0; !hit && k < noData.size(); ++k)
+    {
+      hit = z == noData[k];
+    }
+    for (size_t k = 0; !hit && k < rules.Below.size(); ++k)
+    {
+      hit = z < rules.Below[k].Value;
+    }
+    for (size_t k = 0; !hit && k < rules.Above.size(); ++k)
+    {
+      hit = z > rules.Above[k].Value;
+    }
+    selected[static_cast<size_t>(i)] = hit ? 1 : 0;
+  }
+}
+
+/**
+ * Marks the vertices listed in the id-list files of rules (count vertices);
+ * false with problem naming the file and line of an id out of range or the
+ * file that cannot be read.
+ */
+bool MarkListed(const SelectionRules& rules, vtkIdType count, std::vector<char>& selected,
+  std::string& problem);
 
 #endif
