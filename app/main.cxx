@@ -28,6 +28,8 @@
 #include <vtkPolyData.h>
 #include <vtkTransformPolyDataFilter.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -57,14 +59,73 @@ struct RunInputs
   std::string Outside;
   float Radius = 0.0f;
   bool ChooseRadius = false; // the fourth input was "auto"
+  std::string RadiusText;    // the fourth input as given
 };
 
-// The fourth input: the word auto, or a number read as atof reads it (text
-// that is not a number gives 0, which the radius check refuses).
+// Throws a message composed at run time. The handler catches message texts,
+// so the text is kept in storage that outlives the throw.
+[[noreturn]] void ThrowMessage(const std::string& text)
+{
+  static std::string message;
+  message = text;
+  throw message.c_str();
+}
+
+// The text without the white space around it.
+std::string Trimmed(const std::string& text)
+{
+  const char* const space = " \t\n\v\f\r";
+  const size_t first = text.find_first_not_of(space);
+  if (first == std::string::npos)
+  {
+    return std::string();
+  }
+  return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+// Reads text as a whole decimal number, white space allowed around it; false
+// when anything else is left over (a decimal comma, a unit, a second word).
+bool ReadWholeNumber(const std::string& text, double& value)
+{
+  const char* start = text.c_str();
+  char* end = nullptr;
+  value = std::strtod(start, &end);
+  if (end == start)
+  {
+    return false;
+  }
+  while (*end != '\0' && std::isspace(static_cast<unsigned char>(*end)))
+  {
+    ++end;
+  }
+  return *end == '\0';
+}
+
+// The fourth input: the word auto, or a number. Text that is not wholly a
+// number is refused with what was typed and the form it should take; a
+// decimal comma gets the same number with a point as the suggestion.
 void SetRadiusInput(RunInputs& inputs, const std::string& text)
 {
+  inputs.RadiusText = text;
   inputs.ChooseRadius = text == AutoRadius;
-  inputs.Radius = inputs.ChooseRadius ? 0.0f : static_cast<float>(atof(text.c_str()));
+  if (inputs.ChooseRadius)
+  {
+    inputs.Radius = 0.0f;
+    return;
+  }
+  double value = 0.0;
+  if (!ReadWholeNumber(text, value))
+  {
+    std::string pointed = text;
+    std::replace(pointed.begin(), pointed.end(), ',', '.');
+    double ignored = 0.0;
+    const std::string advice = pointed != text && ReadWholeNumber(pointed, ignored)
+      ? "write it with a decimal point (" + Trimmed(pointed) + ") or give " + AutoRadius
+      : std::string("write it as a plain number, with a decimal point and no unit, or give ") +
+        AutoRadius;
+    ThrowMessage("Radius '" + text + "' is not a number: " + advice);
+  }
+  inputs.Radius = static_cast<float>(value);
 }
 
 // Asks one question of the dialogue and returns the next word typed.
@@ -142,15 +203,6 @@ struct RunObjects
     }
   }
 };
-
-// Throws a message composed at run time. The handler catches message texts,
-// so the text is kept in storage that outlives the throw.
-[[noreturn]] void ThrowMessage(const std::string& text)
-{
-  static std::string message;
-  message = text;
-  throw message.c_str();
-}
 
 // Reads the inside list into run.InsideList; every id must be a vertex of
 // the model.
@@ -319,7 +371,7 @@ void Run(int argc, char* argv[])
   }
   if (!inputs.ChooseRadius && !(std::isfinite(inputs.Radius) && inputs.Radius > 0.0f))
   {
-    throw "Radius must be a positive number";
+    ThrowMessage("Radius must be a positive number, not '" + inputs.RadiusText + "'");
   }
 
   RunObjects run;

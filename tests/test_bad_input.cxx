@@ -32,7 +32,18 @@ namespace
 const char* const ResultName = "reconstucted_shape.vtk";
 const char* const Earlier = "an earlier result\n";
 const char* const ReadFailed = "Some error during reading input data...";
-const char* const BadRadius = "Radius must be a positive number\n";
+// The refusals of a radius typed as text.
+std::string BadRadius(const std::string& typed)
+{
+  return "Radius must be a positive number, not '" + typed + "'\n";
+}
+std::string NotANumber(const std::string& typed, const std::string& pointed = "")
+{
+  return "Radius '" + typed + "' is not a number: " +
+    (pointed.empty() ? "write it as a plain number, with a decimal point and no unit, or give auto"
+                     : "write it with a decimal point (" + pointed + ") or give auto") +
+    "\n";
+}
 const char* const InputEnded = "Input ended before all four inputs were given\n";
 const char* const NoDisplay = "No display available: the viewer is not shown\n";
 
@@ -301,13 +312,22 @@ std::vector<Case> Cases()
       Result::Written },
 
     // The radius.
-    { "RadiusZero", With(3, "0"), "", nullptr, { BadRadius }, true },
-    { "RadiusNegative", With(3, "-0.5"), "", nullptr, { BadRadius }, true },
-    { "RadiusNan", With(3, "nan"), "", nullptr, { BadRadius }, true },
-    { "RadiusInfinite", With(3, "inf"), "", nullptr, { BadRadius }, true },
-    { "RadiusNotANumber", With(3, "abc"), "", nullptr, { BadRadius }, true },
+    { "RadiusZero", With(3, "0"), "", nullptr, { BadRadius("0") }, true },
+    { "RadiusNegative", With(3, "-0.5"), "", nullptr, { BadRadius("-0.5") }, true },
+    { "RadiusNan", With(3, "nan"), "", nullptr, { BadRadius("nan") }, true },
+    { "RadiusInfinite", With(3, "inf"), "", nullptr, { BadRadius("inf") }, true },
+    { "RadiusNotANumber", With(3, "abc"), "", nullptr, { NotANumber("abc") }, true },
     { "TypedRadiusNotANumber", {}, "model.vtk inside.pts outside.pts abc\n", nullptr,
-      { BadRadius }, true },
+      { NotANumber("abc") }, true },
+    { "RadiusWithDecimalComma", With(3, "1,5"), "", nullptr, { NotANumber("1,5", "1.5") }, true },
+    { "RadiusWithUnit", With(3, "0.12m"), "", nullptr, { NotANumber("0.12m") }, true },
+    { "RadiusWithUnitAfterASpace", With(3, "12 m"), "", nullptr, { NotANumber("12 m") }, true },
+    { "TypedRadiusWithDecimalComma", {}, "model.vtk inside.pts outside.pts 0,12\n", nullptr,
+      { NotANumber("0,12", "0.12") }, true },
+    { "TypedRadiusWithUnit", {}, "model.vtk inside.pts outside.pts 0.12m\n", nullptr,
+      { NotANumber("0.12m") }, true },
+    { "RadiusWithSpacesAround", With(3, " 0.5  "), "", nullptr, { NoDisplay }, true, 0,
+      Result::Written },
 
     // Standard input ending at each question.
     { "InputEndsAtTheModelQuestion", {}, "", nullptr, { InputEnded }, true },

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace testsupport;
@@ -160,22 +162,69 @@ TEST_F(DriverTest, RadiusMustBeAPositiveNumber)
     std::vector<std::string> Args;
     std::string Input;
     std::string Echo;
+    std::string Typed;
   };
   for (const Case& c : std::vector<Case>{
-         { { "model.vtk", "inside.pts", "outside.pts", "abc" }, "", "Radius: 0" },
-         { { "model.vtk", "inside.pts", "outside.pts", "0" }, "", "Radius: 0" },
-         { { "model.vtk", "inside.pts", "outside.pts", "-0.5" }, "", "Radius: -0.5" },
-         { { "model.vtk", "inside.pts", "outside.pts", "nan" }, "", "Radius: nan" },
-         { { "model.vtk", "inside.pts", "outside.pts", "inf" }, "", "Radius: inf" },
-         { { "model.vtk", "inside.pts", "outside.pts", "Auto" }, "", "Radius: 0" },
-         { {}, "model.vtk inside.pts outside.pts abc\n", "Radius: 0" } })
+         { { "model.vtk", "inside.pts", "outside.pts", "0" }, "", "Radius: 0", "0" },
+         { { "model.vtk", "inside.pts", "outside.pts", "-0.5" }, "", "Radius: -0.5", "-0.5" },
+         { { "model.vtk", "inside.pts", "outside.pts", "nan" }, "", "Radius: nan", "nan" },
+         { { "model.vtk", "inside.pts", "outside.pts", "inf" }, "", "Radius: inf", "inf" },
+         { { "model.vtk", "inside.pts", "outside.pts", "1e40" }, "", "Radius: inf", "1e40" },
+         { {}, "model.vtk inside.pts outside.pts -2\n", "Radius: -2", "-2" } })
   {
     ProcessResult r = this->Run(c.Args, c.Input);
     SCOPED_TRACE(c.Echo);
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(Starting(r.Out, "Radius: "), std::vector<std::string>{ c.Echo });
-    EXPECT_EQ(r.Err, "Radius must be a positive number\n");
+    EXPECT_EQ(r.Err, "Radius must be a positive number, not '" + c.Typed + "'\n");
     EXPECT_EQ(r.Out.find("Tree build time"), std::string::npos);
+  }
+}
+
+// Text that is not wholly a number is refused as typed, before the echo, with
+// the form a radius takes; only auto itself chooses the radius.
+TEST_F(DriverTest, RadiusThatIsNotANumberIsRefusedAsTyped)
+{
+  const std::string plain = "write it as a plain number, with a decimal point and no unit, or "
+                            "give auto\n";
+  for (const auto& [args, input, err] :
+    std::vector<std::tuple<std::vector<std::string>, std::string, std::string>>{
+      { { "model.vtk", "inside.pts", "outside.pts", "abc" }, "",
+        "Radius 'abc' is not a number: " + plain },
+      { { "model.vtk", "inside.pts", "outside.pts", "Auto" }, "",
+        "Radius 'Auto' is not a number: " + plain },
+      { { "model.vtk", "inside.pts", "outside.pts", "" }, "",
+        "Radius '' is not a number: " + plain },
+      { { "model.vtk", "inside.pts", "outside.pts", " 1,5\t" }, "",
+        "Radius ' 1,5\t' is not a number: write it with a decimal point (1.5) or give auto\n" },
+      { { "model.vtk", "inside.pts", "outside.pts", "1,5m" }, "",
+        "Radius '1,5m' is not a number: " + plain },
+      { { "model.vtk", "inside.pts", "outside.pts", "0.5 0.6" }, "",
+        "Radius '0.5 0.6' is not a number: " + plain },
+      { {}, "model.vtk inside.pts outside.pts abc\n", "Radius 'abc' is not a number: " + plain },
+      { {}, "model.vtk inside.pts outside.pts 0,25\n",
+        "Radius '0,25' is not a number: write it with a decimal point (0.25) or give auto\n" } })
+  {
+    ProcessResult r = this->Run(args, input);
+    SCOPED_TRACE(err);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err, err);
+    EXPECT_EQ(r.Out.find("Source model"), std::string::npos) << r.Out;
+    EXPECT_FALSE(FileExists(this->Dir.File("reconstucted_shape.vtk")));
+  }
+}
+
+// White space around the number is no part of it, on the command line and
+// typed alike.
+TEST_F(DriverTest, RadiusMayHaveWhiteSpaceAround)
+{
+  for (const auto& [args, input] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+         { { "model.vtk", "inside.pts", "outside.pts", "  0.5 \t" }, "" },
+         { {}, "model.vtk inside.pts outside.pts \t 0.5\r\n" } })
+  {
+    ProcessResult r = this->Run(args, input);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("Radius: 0.5\n"), std::string::npos) << r.Out;
   }
 }
 
