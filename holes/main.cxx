@@ -16,6 +16,7 @@
 #include "HoleSelection.h"
 #include "MeshHoles.h"
 #include "ModelFile.h"
+#include "NextCommand.h"
 
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
@@ -28,6 +29,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -258,6 +260,34 @@ void WarnOfStretch(vtkPolyData* model, const std::vector<char>& inside, const Op
   }
 }
 
+// The next step: surface_repair on the lists, by a name that runs from here.
+// Selected vertices that keep finite heights (--nodata, --below, --above
+// without --model-out) would stretch its frame, so then the step starts with
+// this run again, writing a copy of the model with them as NaN.
+void PrintNext(int argc, char* argv[], const Options& options)
+{
+  const std::string repair = SiblingProgram("surface_repair");
+  const SelectionRules& rules = options.Rules;
+  const bool heightsKept = options.ModelOut.empty() &&
+    !(rules.NoData.empty() && rules.Below.empty() && rules.Above.empty());
+  if (!heightsKept)
+  {
+    const std::string& model = options.ModelOut.empty() ? options.Model : options.ModelOut;
+    std::cout << "Next: "
+              << ShellLine({ repair, model, options.InsideOut, options.OutsideOut, "auto" })
+              << std::endl;
+    return;
+  }
+  const std::string copy = VoidsCopyName(options.Model);
+  std::vector<std::string> again = { argv[0], "--model-out", copy };
+  again.insert(again.end(), argv + 1, argv + argc);
+  std::cout << "The selected vertices keep their heights in " << options.Model
+            << ": repair a copy with them as NaN, which --model-out writes" << std::endl;
+  std::cout << "Next: " << ShellLine(again) << " && "
+            << ShellLine({ repair, copy, options.InsideOut, options.OutsideOut, "auto" })
+            << std::endl;
+}
+
 void Run(int argc, char* argv[])
 {
   const Options options = ParseArguments(argc, argv);
@@ -321,8 +351,7 @@ void Run(int argc, char* argv[])
   }
   std::cout << "Largest reach in the normalised frame: " << reach
             << " (an explicit radius R must exceed it)" << std::endl;
-  const std::string& repaired = options.ModelOut.empty() ? options.Model : options.ModelOut;
-  std::cout << "Next: surface_repair " << repaired << " " << options.InsideOut << " " << options.OutsideOut << " auto" << std::endl;
+  PrintNext(argc, argv, options);
 }
 } // namespace
 

@@ -226,10 +226,26 @@ TEST(Holes, StripsGiveTheirTrianglesEdges)
   EXPECT_TRUE(edges.OnBorder(1)); // 0-1 and 1-3 are used once
 }
 
-// surface_holes as a process.
-ProcessResult RunHoles(const std::vector<std::string>& args, const std::string& cwd)
+// A PATH value whose one directory holds an executable surface_repair (a
+// stub), so that the next command names it bare.
+std::string PathWithRepair()
 {
-  return RunProcess(SURFACE_HOLES_EXE, args, cwd);
+  static TempDir bin;
+  const std::string stub = bin.File("surface_repair");
+  if (!FileExists(stub))
+  {
+    WriteText(stub, "#!/bin/sh\n");
+    std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+  }
+  return "PATH=" + bin.Path();
+}
+
+// surface_holes as a process; surface_repair is on its PATH unless env says
+// otherwise.
+ProcessResult RunHoles(const std::vector<std::string>& args, const std::string& cwd,
+  const std::vector<std::string>& env = { PathWithRepair() })
+{
+  return RunProcess(SURFACE_HOLES_EXE, args, cwd, "", env);
 }
 
 // A 10 x 10 grid whose 2 x 2 block at (4..5, 4..5) has the height word.
@@ -378,6 +394,108 @@ TEST(HolesCommand, ErrorsNameTheCulpritAndWriteNothing)
       after.insert(entry.path().filename().string());
     }
     EXPECT_EQ(after, before);
+  }
+}
+
+// The last line of text that starts with prefix; empty when there is none.
+std::string LineStarting(const std::string& text, const std::string& prefix)
+{
+  std::string found;
+  for (const std::string& line : Lines(text))
+  {
+    if (line.rfind(prefix, 0) == 0)
+    {
+      found = line;
+    }
+  }
+  return found;
+}
+
+// Without surface_repair on PATH the next command names the one of this build,
+// by the shorter of its absolute path and its path from the directory the
+// command runs in.
+TEST(HolesCommand, NextCommandNamesSurfaceRepairSoThatItRunsFromHere)
+{
+  namespace fs = std::filesystem;
+  TempDir dir;
+  WriteVoidModel(dir.File("m.vtk"), "nan");
+  const fs::path repair = fs::canonical(SURFACE_REPAIR_EXE);
+  const std::vector<std::string> args = { "--nan", "--out-inside", dir.File("i.pts"),
+    "--out-outside", dir.File("o.pts"), dir.File("m.vtk") };
+  const std::string tail = " " + dir.File("m.vtk") + " " + dir.File("i.pts") + " " +
+    dir.File("o.pts") + " auto";
+  // A file called surface_repair on PATH that is not executable does not count.
+  TempDir bin;
+  WriteText(bin.File("surface_repair"), "not a program\n");
+  fs::permissions(bin.File("surface_repair"), fs::perms::owner_read | fs::perms::owner_write);
+  struct Case
+  {
+    std::string Cwd;
+    std::string Path;
+    std::string Repair;
+  };
+  // From the scratch directory: the shorter way there.
+  const fs::path up = repair.lexically_relative(fs::canonical(dir.Path()));
+  const std::string fromDir =
+    up.string().size() < repair.string().size() ? up.string() : repair.string();
+  for (const Case& c : std::vector<Case>{
+         { dir.Path(), "PATH=" + bin.Path(), fromDir },
+         { dir.Path(), "PATH", fromDir },
+         { repair.parent_path().parent_path().string(), "PATH=/nonexistent:" + bin.Path(),
+           "app/surface_repair" },
+         { repair.parent_path().string(), "PATH=" + bin.Path(), "./surface_repair" },
+         { repair.parent_path().string(), PathWithRepair(), "surface_repair" } })
+  {
+    SCOPED_TRACE(c.Cwd + " " + c.Path);
+    ProcessResult r = RunHoles(args, c.Cwd, { c.Path });
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(LineStarting(r.Out, "Next: "), "Next: " + c.Repair + tail);
+  }
+}
+
+// Rules that keep the selected heights in the model (--nodata, --below,
+// --above) without --model-out: the next step runs the same selection again
+// with --model-out and repairs that copy. Its first command, run by a shell,
+// writes the copy and then suggests the repair of it directly.
+TEST(HolesCommand, RulesThatKeepHeightsGiveTheSafeNextCommands)
+{
+  struct Case
+  {
+    std::vector<std::string> Rules;
+    std::string Model;
+    std::string Copy; // as the shell word of the next line
+  };
+  for (const Case& c : std::vector<Case>{ { { "--nodata", "-9999" }, "m.vtk", "m_voids.vtk" },
+         { { "--below", "-100" }, "dem", "dem_voids.vtk" },
+         { { "--nan", "--above", "1e6", "--ring", "2" }, "my dem.vtk", "'my dem_voids.vtk'" } })
+  {
+    SCOPED_TRACE(c.Model);
+    TempDir dir;
+    WriteVoidModel(dir.File(c.Model), c.Rules[0] == "--nan" ? "nan" : "-9999");
+    std::vector<std::string> args = c.Rules;
+    args.push_back(c.Model);
+    ProcessResult r = RunHoles(args, dir.Path());
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::string again = std::string(SURFACE_HOLES_EXE) + " --model-out " + c.Copy;
+    for (const std::string& word : args)
+    {
+      again += " " + (word == c.Model && c.Copy[0] == '\'' ? "'" + word + "'" : word);
+    }
+    const std::string repair = "surface_repair " + c.Copy + " inside.pts outside.pts auto";
+    EXPECT_EQ(LineStarting(r.Out, "Next: "), "Next: " + again + " && " + repair);
+    EXPECT_NE(r.Out.find("The selected vertices keep their heights in " + c.Model +
+                ": repair a copy with them as NaN, which --model-out writes\n"),
+      std::string::npos)
+      << r.Out;
+    EXPECT_EQ(r.Out.find("Next: surface_repair " + c.Model), std::string::npos);
+
+    ProcessResult first =
+      RunProcess("/bin/sh", { "-c", again }, dir.Path(), "", { PathWithRepair() });
+    ASSERT_EQ(first.Status, 0) << first.Err;
+    EXPECT_EQ(LineStarting(first.Out, "Next: "), "Next: " + repair);
+    std::string problem;
+    const std::string copy = c.Copy[0] == '\'' ? c.Copy.substr(1, c.Copy.size() - 2) : c.Copy;
+    EXPECT_TRUE(ReadModelFile(dir.File(copy).c_str(), problem)) << problem;
   }
 }
 } // namespace
