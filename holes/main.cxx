@@ -182,7 +182,7 @@ vtkSmartPointer<vtkPolyData> ReadModel(const std::string& path)
   vtkSmartPointer<vtkPolyData> model = ReadModelFile(path.c_str(), problem);
   if (model == nullptr || model->GetNumberOfPoints() == 0)
   {
-    throw Failure{ problem.empty() ? "Can not read model " + path : problem };
+    throw Failure{ problem.empty() ? UnreadableModelMessage(path, "surface_holes") : problem };
   }
   return model;
 }

@@ -45,4 +45,26 @@ vtkSmartPointer<vtkPolyData> ReadModelFile(const char* path, std::string& proble
  */
 bool CheckModel(vtkPolyData* model, const char* name, std::string& problem);
 
+// What a file that is not a model of this program holds, told from its first
+// bytes, so that the refusal can say what was found and what is read
+// (ModelFormat.cxx).
+
+/**
+ * What the file at path holds when it is a kind of file other than VTK legacy
+ * polydata, for messages: "it holds an UNSTRUCTURED_GRID dataset" (another
+ * VTK legacy dataset), "it is an STL file", "it is a PLY file", "it is a
+ * Wavefront OBJ file", "it is a VTK XML file", "it is a TIFF image", "it is
+ * an ESRI ASCII grid". Empty when the file cannot be opened, is VTK legacy
+ * polydata, or is none of these.
+ */
+std::string DescribeOtherFormat(const char* path);
+
+/**
+ * The refusal of a model that could not be read: "Can not read model " and
+ * path, followed, when DescribeOtherFormat tells what the file holds, by ": ",
+ * that description, "; ", program, " reads VTK legacy POLYDATA (surface_fill
+ * reads other mesh formats and rasters)".
+ */
+std::string UnreadableModelMessage(const std::string& path, const char* program);
+
 #endif

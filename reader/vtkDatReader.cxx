@@ -103,7 +103,7 @@ int vtkDatReader::ReadConstraints()
   vtkPoints* modelPoints = model ? model->GetPoints() : nullptr;
   if (modelPoints == nullptr || modelPoints->GetNumberOfPoints() == 0)
   {
-    vtkErrorMacro(<< (problem.empty() ? "Can not read model " + name : problem));
+    vtkErrorMacro(<< (problem.empty() ? UnreadableModelMessage(name, "surface_repair") : problem));
     return -1;
   }
   this->Model = model;

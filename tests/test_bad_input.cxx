@@ -190,6 +190,10 @@ void WriteWholeModelOutside(const TempDir& dir)
   WriteIds(dir.File("all.pts"), all);
 }
 
+// What the refusal of a model of another kind says after what it found.
+const std::string ReadsPolydata = "; surface_repair reads VTK legacy POLYDATA (surface_fill reads "
+                                  "other mesh formats and rasters)\n";
+
 std::vector<Case> Cases()
 {
   const std::string outOfRange = " is out of range (the model has 144 points)";
@@ -224,7 +228,27 @@ std::vector<Case> Cases()
     { "ModelIsNotPolydata", With(0, "grid.vtk"), "",
       File("grid.vtk",
         "# vtk DataFile Version 3.0\ng\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS 2 2 1\n"),
-      { "Can not read model grid.vtk\n", ReadFailed } },
+      { "Can not read model grid.vtk: it holds a STRUCTURED_POINTS dataset" + ReadsPolydata,
+        ReadFailed } },
+    { "ModelIsAnUnstructuredGrid", With(0, "mesh.vtk"), "",
+      File("mesh.vtk",
+        "# vtk DataFile Version 3.0\nm\nASCII\n\nDATASET UNSTRUCTURED_GRID\nPOINTS 3 float\n"
+        "0 0 0\n1 0 0\n0 1 0\nCELLS 1 4\n3 0 1 2\nCELL_TYPES 1\n5\n"),
+      { "Can not read model mesh.vtk: it holds an UNSTRUCTURED_GRID dataset" + ReadsPolydata,
+        ReadFailed } },
+    { "ModelIsAnAsciiStl", With(0, "dem.stl"), "",
+      File("dem.stl",
+        "solid dem\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n"
+        "   vertex 0 1 0\n  endloop\n endfacet\nendsolid dem\n"),
+      { "Can not read model dem.stl: it is an STL file" + ReadsPolydata, ReadFailed } },
+    { "ModelIsABinaryStl", With(0, "dem.stl"), "",
+      File("dem.stl", std::string(80, ' ') + std::string("\x01\0\0\0", 4) + std::string(50, '\0')),
+      { "Can not read model dem.stl: it is an STL file" + ReadsPolydata, ReadFailed } },
+    { "ModelIsAPly", With(0, "dem.ply"), "",
+      File("dem.ply",
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+        "property float z\nend_header\n0 0 0\n1 0 0\n0 1 0\n"),
+      { "Can not read model dem.ply: it is a PLY file" + ReadsPolydata, ReadFailed } },
     { "ModelCutEarlyInItsPoints", With(0, "cut.vtk"), "", File("cut.vtk", CutModel(400)),
       { "Model cut.vtk declares 144 points, more than the rest of the file can hold\n",
         ReadFailed } },

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace testsupport;
@@ -328,4 +329,49 @@ TEST(TextScan, ReadsPlainNumbersAndHandsBackEverythingElse)
   EXPECT_TRUE(NextWordStartsWith("\n  MetaData\n", 12, 0, "metadata"));
   EXPECT_FALSE(NextWordStartsWith("\n  POINT_DATA 3\n", 16, 0, "metadata"));
   EXPECT_FALSE(NextWordStartsWith("meta", 4, 0, "metadata"));
+}
+
+// A file of another kind is told by its first bytes; a polydata file, a
+// missing one and text of no known kind are not described.
+TEST(ModelFormat, TellsWhatAFileOfAnotherKindHolds)
+{
+  TempDir dir;
+  const std::string legacy = "# vtk DataFile Version 3.0\nsolid\nASCII\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    { legacy + "DATASET POLYDATA\nPOINTS 0 float\n", "" },
+    { legacy + "dataset polydata\n", "" },
+    { legacy + "\nDATASET RECTILINEAR_GRID\n", "it holds a RECTILINEAR_GRID dataset" },
+    { legacy + "DATASET UNSTRUCTURED_GRID\n", "it holds an UNSTRUCTURED_GRID dataset" },
+    { "solid x\nendsolid x\n", "it is an STL file" },
+    { std::string(80, 'h') + std::string("\x02\0\0\0", 4) + std::string(100, '\0'),
+      "it is an STL file" },
+    // 80 + 4 bytes claiming 2 triangles, one short: not a binary STL.
+    { std::string(80, 'h') + std::string("\x02\0\0\0", 4) + std::string(50, '\0'), "" },
+    { "ply\r\nformat binary_little_endian 1.0\r\n", "it is a PLY file" },
+    { "<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"1.0\">\n",
+      "it is a VTK XML UnstructuredGrid file" },
+    { "<VTKFile version=\"1.0\">\n", "it is a VTK XML file" },
+    { std::string("II*\0", 4) + "rest", "it is a TIFF image" },
+    { std::string("MM\0*", 4) + "rest", "it is a TIFF image" },
+    { "ncols 10\nnrows 10\n", "it is an ESRI ASCII grid" },
+    { "# made by hand\n\nv 0 0 0\nv 1 0 0\n", "it is a Wavefront OBJ file" },
+    { "hello\nworld\n", "" },
+  };
+  for (size_t k = 0; k < cases.size(); ++k)
+  {
+    const std::string path = dir.File("file" + std::to_string(k));
+    WriteText(path, cases[k].first);
+    EXPECT_EQ(DescribeOtherFormat(path.c_str()), cases[k].second) << "case " << k;
+  }
+  EXPECT_EQ(DescribeOtherFormat(dir.File("missing").c_str()), "");
+  EXPECT_EQ(DescribeOtherFormat(dir.Path().c_str()), "");
+  EXPECT_EQ(DescribeOtherFormat(nullptr), "");
+
+  WriteText(dir.File("g.vtk"), legacy + "DATASET STRUCTURED_GRID\n");
+  EXPECT_EQ(UnreadableModelMessage(dir.File("g.vtk"), "surface_holes"),
+    "Can not read model " + dir.File("g.vtk") +
+      ": it holds a STRUCTURED_GRID dataset; surface_holes reads VTK legacy POLYDATA "
+      "(surface_fill reads other mesh formats and rasters)");
+  EXPECT_EQ(UnreadableModelMessage(dir.File("missing"), "surface_repair"),
+    "Can not read model " + dir.File("missing"));
 }
