@@ -340,7 +340,7 @@ void OutputStage(RunObjects& run, const RunInputs& inputs)
     std::cerr << unavailable << std::endl;
     return;
   }
-  run.Viewer.Show(model, run.Filter->GetOutput(), inputs.Model);
+  run.Viewer.Show(model, run.Filter->GetOutput(), run.InsideList, inputs.Model);
 }
 
 // Large blocks come from the heap and stay there when freed, so that each

@@ -1,6 +1,6 @@
 // The computed parts of the viewer's scene: the finite bounds behind the
-// colour range and the exaggeration, the colours, and the outline of the
-// repaired cells.
+// exaggeration, the colour range without the inside vertices, the colours,
+// and the outline of the repaired cells.
 
 #include "ViewerScene.h"
 
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <vtkCellArray.h>
+#include <vtkIdList.h>
 #include <vtkLookupTable.h>
 #include <vtkNew.h>
 #include <vtkPoints.h>
@@ -151,4 +152,59 @@ TEST(ViewerScene, OutlineBoundsTheCellsOfTheMovedVertices)
   source->GetPoints()->SetPoint(centre, 2.0, 2.0, std::numeric_limits<double>::quiet_NaN());
   result = Moved(source, {});
   EXPECT_EQ(MovedCellsOutline(source, result)->GetNumberOfLines(), 0);
+}
+
+// The colour range leaves out the inside vertices: a damage spike among them
+// no longer squeezes the heights of the rest into part of the palette, and
+// takes the end colour itself.
+TEST(ViewerScene, ColourRangeLeavesOutTheInsideVertices)
+{
+  auto grid = Grid(5); // ids j * 5 + i, heights 10
+  grid->GetPoints()->SetPoint(0, 0.0, 0.0, 9.0);
+  grid->GetPoints()->SetPoint(24, 4.0, 4.0, 13.0);
+  grid->GetPoints()->SetPoint(12, 2.0, 2.0, 40.0);  // spike, inside
+  grid->GetPoints()->SetPoint(13, 3.0, 2.0, -50.0); // pit, inside
+  grid->GetPoints()->SetPoint(7, 2.0, 1.0, std::numeric_limits<double>::quiet_NaN());
+  vtkNew<vtkIdList> inside;
+  for (vtkIdType id : { 12, 13, 7, 99, -1 }) // ids past the model are ignored
+  {
+    inside->InsertNextId(id);
+  }
+  double range[2] = { 0.0, 0.0 };
+  ASSERT_TRUE(KeptHeightRange(grid, inside, range));
+  EXPECT_EQ(range[0], 9.0);
+  EXPECT_EQ(range[1], 13.0);
+  ASSERT_TRUE(KeptHeightRange(grid, nullptr, range));
+  EXPECT_EQ(range[0], -50.0);
+  EXPECT_EQ(range[1], 40.0);
+
+  // The heights of the rest span the palette; the spike takes its top colour.
+  double kept[2];
+  ASSERT_TRUE(KeptHeightRange(grid, inside, kept));
+  auto colours = HeightColours(kept);
+  double top[3];
+  double spike[3];
+  double low[3];
+  colours->GetColor(13.0, top);
+  colours->GetColor(40.0, spike);
+  colours->GetColor(9.0, low);
+  for (int c = 0; c < 3; ++c)
+  {
+    EXPECT_EQ(spike[c], top[c]);
+  }
+  EXPECT_GT(std::abs(top[0] - low[0]) + std::abs(top[1] - low[1]), 1.0);
+
+  // Every vertex inside, or none of the rest with a finite height: no range.
+  vtkNew<vtkIdList> all;
+  for (vtkIdType id = 0; id < grid->GetNumberOfPoints(); ++id)
+  {
+    if (id != 7)
+    {
+      all->InsertNextId(id);
+    }
+  }
+  range[0] = range[1] = -1.0;
+  EXPECT_FALSE(KeptHeightRange(grid, all, range));
+  EXPECT_EQ(range[0], -1.0);
+  EXPECT_EQ(range[1], -1.0);
 }

@@ -103,10 +103,11 @@ bool RepairViewer::OpenDisplay(std::string& whyNot)
   return this->ViewerDisplay != nullptr;
 }
 
-void RepairViewer::Show(vtkPolyData* source, vtkPolyData* result, const std::string& modelName)
+void RepairViewer::Show(
+  vtkPolyData* source, vtkPolyData* result, vtkIdList* inside, const std::string& modelName)
 {
   this->BuildWindow(modelName);
-  this->BuildModels(source, result);
+  this->BuildModels(source, result, inside);
   this->BuildAnnotations();
   this->AimCamera(source, result);
   this->Window->Render();
@@ -138,11 +139,13 @@ void RepairViewer::BuildWindow(const std::string& modelName)
   this->Interactor->SetInteractorStyle(style);
 }
 
-void RepairViewer::BuildModels(vtkPolyData* source, vtkPolyData* result)
+void RepairViewer::BuildModels(vtkPolyData* source, vtkPolyData* result, vtkIdList* inside)
 {
   double bounds[6] = { 0, 1, 0, 1, 0, 1 };
   FiniteBounds(source, bounds);
-  this->Colours = HeightColours(bounds + 4);
+  double heights[2] = { bounds[4], bounds[5] };
+  KeptHeightRange(source, inside, heights);
+  this->Colours = HeightColours(heights);
   this->Exaggeration = VerticalExaggeration(bounds);
 
   this->SourceMapper = HeightMapper(source, this->Colours);

@@ -8,6 +8,7 @@
 class vtkActor;
 class vtkCallbackCommand;
 class vtkCamera;
+class vtkIdList;
 class vtkLookupTable;
 class vtkObject;
 class vtkPolyData;
@@ -26,8 +27,9 @@ typedef struct _XDisplay Display;
  *
  * One 1020 x 510 window on white, split into two 510 x 510 halves. Both
  * models are coloured by height through their mappers, with one lookup table
- * over the source model's finite height range, so equal colours mean equal
- * heights left and right; a scalar bar on the right gives the heights in
+ * over the finite heights of the source's vertices outside the repaired
+ * region (the inside vertices' damage would stretch it), so equal colours
+ * mean equal heights left and right; a scalar bar on the right gives the heights in
  * model units. One camera serves both halves: rotating, panning or zooming
  * either moves both. The first view looks down at the whole model at about 35
  * degrees, the heights stretched alike in both actors (through their scale)
@@ -58,9 +60,12 @@ public:
   /**
    * Shows source and result (the same points in the same order, the same
    * cells) and returns when the user ends the interaction. OpenDisplay must
-   * have succeeded. modelName goes into the window title.
+   * have succeeded. inside holds the ids of the vertices to be repaired,
+   * whose heights the colour range leaves out (null: none).
+   * modelName goes into the window title.
    */
-  void Show(vtkPolyData* source, vtkPolyData* result, const std::string& modelName);
+  void Show(vtkPolyData* source, vtkPolyData* result, vtkIdList* inside,
+    const std::string& modelName);
 
   ///@{
   /// The release groups, in the order the driver calls them.
@@ -75,7 +80,7 @@ private:
   void operator=(const RepairViewer&) = delete;
 
   void BuildWindow(const std::string& modelName);
-  void BuildModels(vtkPolyData* source, vtkPolyData* result);
+  void BuildModels(vtkPolyData* source, vtkPolyData* result, vtkIdList* inside);
   void BuildAnnotations();
   void AimCamera(vtkPolyData* source, vtkPolyData* result);
   static void FitClippingRange(vtkObject*, unsigned long, void* viewer, void*);

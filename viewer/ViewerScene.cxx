@@ -2,6 +2,7 @@
 
 #include <vtkCellArray.h>
 #include <vtkCellArrayIterator.h>
+#include <vtkIdList.h>
 #include <vtkLookupTable.h>
 #include <vtkNew.h>
 #include <vtkPoints.h>
@@ -170,6 +171,39 @@ bool FiniteBounds(vtkPolyData* data, double bounds[6])
     bounds[2 * c] = low[c];
     bounds[2 * c + 1] = high[c];
   }
+  return true;
+}
+
+bool KeptHeightRange(vtkPolyData* data, vtkIdList* excluded, double range[2])
+{
+  const vtkIdType count = data->GetNumberOfPoints();
+  std::vector<bool> skip(static_cast<size_t>(count), false);
+  for (vtkIdType k = 0; excluded && k < excluded->GetNumberOfIds(); ++k)
+  {
+    const vtkIdType id = excluded->GetId(k);
+    if (id >= 0 && id < count)
+    {
+      skip[static_cast<size_t>(id)] = true;
+    }
+  }
+  double low = HUGE_VAL;
+  double high = -HUGE_VAL;
+  for (vtkIdType i = 0; i < count; ++i)
+  {
+    double p[3];
+    data->GetPoint(i, p);
+    if (!skip[static_cast<size_t>(i)] && std::isfinite(p[2]))
+    {
+      low = std::min(low, p[2]);
+      high = std::max(high, p[2]);
+    }
+  }
+  if (!(low <= high))
+  {
+    return false;
+  }
+  range[0] = low;
+  range[1] = high;
   return true;
 }
 

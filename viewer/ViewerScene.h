@@ -3,6 +3,7 @@
 
 #include <vtkSmartPointer.h>
 
+class vtkIdList;
 class vtkLookupTable;
 class vtkPolyData;
 
@@ -18,6 +19,16 @@ class vtkPolyData;
  * alone, when some coordinate has no finite value at all.
  */
 bool FiniteBounds(vtkPolyData* data, double bounds[6]);
+
+/**
+ * The range of the finite heights of data's points that are not in
+ * excluded (the inside vertices, whose heights are the damage the repair
+ * replaces): the colour range, which a spike or pit in the damaged region
+ * would otherwise stretch. Ids out of range in excluded are ignored; a null
+ * excluded excludes nothing. False, with range left alone, when no such
+ * point has a finite height.
+ */
+bool KeptHeightRange(vtkPolyData* data, vtkIdList* excluded, double range[2]);
 
 /**
  * The factor that stretches (or squeezes) heights so that the height range of
