@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # cmake --install of a build into a temporary prefix, used as a user would:
-# the installed programs run on the bundled sample, the installed Python
-# package imports from the prefix, and examples/cpp configures against the
-# CMake package SurfaceRepair (find_package, SurfaceRepair::Filter), builds,
-# repairs the sample and refuses a missing id list without writing a result.
+# the installed programs (surface_fill when the build has it) run on the
+# bundled sample, the installed Python package imports from the prefix, and
+# examples/cpp configures against the CMake package SurfaceRepair
+# (find_package, SurfaceRepair::Filter), builds, repairs the sample and
+# refuses a missing id list without writing a result.
 #
 #   install_test.sh BUILD SOURCE CMAKE PYTHON CXX_FLAGS LINKER_FLAGS
 #
@@ -35,6 +36,11 @@ grep -q "^Affected points: 638\.$" repair.log || { cat repair.log; fail "surface
 "$prefix/bin/surface_holes" --inside "$sample/inside.pts" "$sample/model.vtk" >holes.log 2>&1 ||
   { cat holes.log; fail "installed surface_holes"; }
 cmp -s inside.pts "$sample/inside.pts" || fail "surface_holes wrote another inside list"
+if [ -e "$build/fill/surface_fill" ]; then
+  "$prefix/bin/surface_fill" -q --inside "$sample/inside.pts" "$sample/model.vtk" filled.vtk \
+    >fill.log 2>&1 || { cat fill.log; fail "installed surface_fill"; }
+  [ -s filled.vtk ] || fail "installed surface_fill wrote no result"
+fi
 if [ "$python" != - ]; then
   env -u PYTHONPATH PYTHONPATH="$prefix/python" "$python" -c \
     "import surface_repair; assert surface_repair.__file__.startswith('$prefix/'), surface_repair.__file__; surface_repair.vtkSurfaceRepairFilter()" ||
