@@ -186,18 +186,26 @@ class _BlockLabels:
         self.left_column = None
 
     def add_block(self, local, count, column0, first_row):
-        """local: the block's labels 1..count; returns them as global labels."""
+        """local: the block's labels 1..count. Joins them with the labels of the
+        blocks above and to the left; returns the number of labels before
+        them (global label = local label + base)."""
         import numpy as np
         base = self.sets.add(count)
-        labels = np.where(local > 0, local.astype(np.int64) + base, 0)
-        height, width = labels.shape
+
+        def global_labels(edge):
+            edge = edge.astype(np.int64)
+            edge[edge > 0] += base
+            return edge
+
+        height, width = local.shape
         if not first_row:
-            _join_edge(self.sets, labels[0, :], self.previous_row[column0:column0 + width + 2])
+            _join_edge(self.sets, global_labels(local[0, :]),
+                       self.previous_row[column0:column0 + width + 2])
         if self.left_column is not None:
-            _join_edge(self.sets, labels[:, 0], self.left_column)
-        self.current_row[1 + column0:1 + column0 + width] = labels[-1, :]
-        self.left_column = np.concatenate([[0], labels[:, -1], [0]])
-        return labels, base
+            _join_edge(self.sets, global_labels(local[:, 0]), self.left_column)
+        self.current_row[1 + column0:1 + column0 + width] = global_labels(local[-1, :])
+        self.left_column = np.concatenate([[0], global_labels(local[:, -1]), [0]])
+        return base
 
 
 class VoidTable:
@@ -223,29 +231,27 @@ class VoidTable:
         return len(self.group_row0)
 
 
-def _block_voids(void_labels, count, group_labels, row0, column0, width):
+def _block_voids(void_labels, count, group_labels, group_base, row0, column0, width):
     """The parts of the voids in one block: a dict of arrays indexed by local
     label - 1. void_labels: the block's labels 1..count; group_labels: the
-    global labels of the groups' cells."""
+    block's labels of the groups, global after adding group_base."""
     import numpy as np
     from scipy import ndimage
-    flat = void_labels.ravel()
-    cells_at = np.flatnonzero(flat)
-    labels_at = flat[cells_at]
-    _, first = np.unique(labels_at, return_index=True)
-    first_cell = cells_at[first]
-    block_width = void_labels.shape[1]
-    rows = first_cell // block_width + row0
-    columns = first_cell % block_width + column0
     slices = ndimage.find_objects(void_labels, count)
+    first_row = np.array([s[0].start for s in slices], dtype=np.int64)
+    first_column = np.empty(count, dtype=np.int64)
+    for k, s in enumerate(slices):
+        # The first cell in row order lies in the first row of the box.
+        first_column[k] = s[1].start + int(np.argmax(void_labels[s[0].start, s[1]] == k + 1))
+    groups = group_labels[first_row, first_column].astype(np.int64) + group_base
     return {
-        "first": rows * width + columns,
-        "cells": np.bincount(labels_at, minlength=count + 1)[1:].astype(np.int64),
-        "row0": np.array([s[0].start + row0 for s in slices], dtype=np.int64),
+        "first": (first_row + row0) * width + first_column + column0,
+        "cells": np.bincount(void_labels.ravel(), minlength=count + 1)[1:].astype(np.int64),
+        "row0": first_row + row0,
         "row1": np.array([s[0].stop - 1 + row0 for s in slices], dtype=np.int64),
         "column0": np.array([s[1].start + column0 for s in slices], dtype=np.int64),
         "column1": np.array([s[1].stop - 1 + column0 for s in slices], dtype=np.int64),
-        "group": group_labels.ravel()[first_cell],
+        "group": groups,
     }
 
 
@@ -291,10 +297,10 @@ def label_voids(band, rules, rings, block, progress=None):
             else:
                 local_groups, group_count = local_voids, 0
             voids.add_block(local_voids, void_count, column0, row0 == 0)
-            group_ids, _ = groups.add_block(local_groups, group_count, column0, row0 == 0)
+            group_base = groups.add_block(local_groups, group_count, column0, row0 == 0)
             if void_count:
-                parts.append(_block_voids(local_voids, void_count, group_ids, row0, column0,
-                                          width))
+                parts.append(_block_voids(local_voids, void_count, local_groups, group_base,
+                                          row0, column0, width))
             done += 1
             if progress:
                 progress(done, blocks)
