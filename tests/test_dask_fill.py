@@ -165,6 +165,40 @@ class Labelling(unittest.TestCase):
                          np.float32(0.1))
 
 
+class HeightGridFill(unittest.TestCase):
+    """The wrapped class the workers run, on its own."""
+
+    def test_bad_input_is_refused_with_its_reason(self):
+        from vtkmodules.util import numpy_support
+        from vtkmodules.vtkCommonCore import vtkIdList, vtkIdTypeArray, VTK_UNSIGNED_CHAR
+        heights = np.full(12, 5.0)
+        heights[5] = np.nan
+        mask = np.isnan(heights).astype(np.uint8)
+        fill = surface_repair.vtkHeightGridFill()
+        fill.GlobalWarningDisplayOff()
+        fill.SetHeights(numpy_support.numpy_to_vtk(heights, deep=0))
+        fill.SetMask(numpy_support.numpy_to_vtk(mask, deep=0, array_type=VTK_UNSIGNED_CHAR))
+        fill.SetBlock(4, 3, 10, 20, 30, 40)
+        fill.SetThreads(1)
+        self.assertEqual(fill.Fill(), 1)
+        self.assertTrue(np.all(np.isfinite(heights)))
+        cells = vtkIdTypeArray()
+        fill.GetFilledCells(cells)
+        self.assertEqual(numpy_support.vtk_to_numpy(cells).tolist(), [5])
+        self.assertTrue(fill.GetReport().startswith("11,21,1,"), fill.GetReport())
+        for block, word in (((4, 3, 28, 20, 30, 40), "does not lie"),
+                            ((5, 3, 10, 20, 30, 40), "15 values")):
+            fill.SetBlock(*block)
+            self.assertEqual(fill.Fill(), -1)
+            self.assertIn(word, fill.GetReport())
+        fill.SetBlock(4, 3, 10, 20, 30, 40)
+        seeds = vtkIdList()
+        seeds.InsertNextId(12)
+        fill.SetSeeds(seeds)
+        self.assertEqual(fill.Fill(), -1)
+        self.assertIn("seed 12", fill.GetReport())
+
+
 class SameAsSurfaceFill(unittest.TestCase):
     """The cells of surface_fill's result, bit for bit."""
 
