@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "NormalisedFrame.h"
+#include "RadiusChooser.h"
 #include "RepairRun.h"
 
 #include <vtkDoubleArray.h>
@@ -19,6 +20,7 @@
 #include <limits>
 #include <mutex>
 #include <numeric>
+#include <sstream>
 #include <thread>
 
 const char* StatusName(VoidStatus status)
@@ -39,6 +41,21 @@ const char* StatusName(VoidStatus status)
       return "skipped";
   }
   return "failed";
+}
+
+std::string ReportText(const FillSummary& summary)
+{
+  std::ostringstream text;
+  text.precision(9);
+  text << "id,group,vertices,extent_x,extent_y,reach,border,ring_points,radius,model_radius,"
+          "seconds,status\n";
+  for (const VoidRecord& v : summary.Voids)
+  {
+    text << v.Id << "," << v.Group << "," << v.Vertices << "," << v.Extent[0] << "," << v.Extent[1]
+         << "," << v.Reach << "," << (v.Border ? 1 : 0) << "," << v.RingPoints << "," << v.Radius
+         << "," << v.ModelRadius << "," << v.Seconds << "," << StatusName(v.Status) << "\n";
+  }
+  return text.str();
 }
 
 namespace
@@ -365,6 +382,7 @@ GroupOutcome RepairGroup(const HeightField& field, const std::vector<char>& sele
   vtkSmartPointer<vtkIdList> insideList = LocalIds(window, group.Inside);
   vtkSmartPointer<vtkIdList> ringList = LocalIds(window, group.Ring);
   RepairRun run(model, insideList, ringList, static_cast<float>(options.Radius));
+
   bool guarding = false;
   try
   {
@@ -451,6 +469,8 @@ FillSummary FillVoids(HeightField& field, const std::vector<char>& selected,
   std::exception_ptr failure;
   auto work = [&]() {
     const QuietReports quiet;
+    const ChooseOnOneThread oneThread; // the pool's threads are the cores
+
     for (size_t at = next++; at < order.size(); at = next++)
     {
       const Group& group = groups[order[at]];

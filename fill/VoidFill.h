@@ -107,6 +107,13 @@ struct FillSummary
   vtkIdType FilledVoids = 0;
 };
 
+/**
+ * The records as CSV text, a header line first: id, group, vertices,
+ * extent_x, extent_y, reach, border (0 or 1), ring_points, radius,
+ * model_radius, seconds, status; one line a void.
+ */
+std::string ReportText(const FillSummary& summary);
+
 /// Called after each group with the groups done and in all (from any thread, one call at a time).
 using FillProgress = std::function<void(vtkIdType done, vtkIdType total)>;
 

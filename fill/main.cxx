@@ -23,6 +23,7 @@
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -283,18 +285,8 @@ FillProgress ProgressLine(bool quiet)
 
 void WriteReport(const std::string& path, const FillSummary& summary)
 {
-  std::ostringstream text;
-  text.precision(9);
-  text << "id,group,vertices,extent_x,extent_y,reach,border,ring_points,radius,model_radius,"
-          "seconds,status\n";
-  for (const VoidRecord& v : summary.Voids)
-  {
-    text << v.Id << "," << v.Group << "," << v.Vertices << "," << v.Extent[0] << "," << v.Extent[1]
-         << "," << v.Reach << "," << (v.Border ? 1 : 0) << "," << v.RingPoints << "," << v.Radius
-         << "," << v.ModelRadius << "," << v.Seconds << "," << StatusName(v.Status) << "\n";
-  }
   std::ofstream out(path);
-  out << text.str();
+  out << ReportText(summary);
   if (!out.flush())
   {
     throw Failure{ "Can not write the report " + path };
@@ -406,10 +398,19 @@ int Run(int argc, char* argv[])
     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   return 0;
 }
+// Freed blocks stay with the heap, so that each repair reuses the memory the
+// ones before it freed instead of mapping fresh pages (each a page fault when
+// first touched). The heap goes back to the system when the program ends.
+void KeepFreedMemory()
+{
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
+}
 } // namespace
 
 int main(int argc, char* argv[])
 {
+  KeepFreedMemory();
   SetUpConsole();
   try
   {

@@ -20,6 +20,9 @@
 
 namespace
 {
+// The ChooseOnOneThread guards alive on this thread.
+thread_local int OneThreadDepth = 0;
+
 // Ids 0..11 of the spline points are the frame points.
 constexpr vtkIdType FramePointCount = 12;
 
@@ -180,7 +183,8 @@ std::vector<int> NearestToHole(const PlanePoints& plane, const PlanePoints& insi
 // last known height). The power law carries the ring's slopes on into the
 // hole; the stationary model forgets them beyond its range and falls back
 // on the trend; which one the hole follows the ring cannot tell. The
-// stationary prediction is made on a second thread where there is one.
+// stationary prediction is made on a second thread where there is one (not
+// while this thread has a ChooseOnOneThread).
 // Without it the reference is the intrinsic prediction alone; without that,
 // false.
 bool KrigedReference(const PlanePoints& points, const std::vector<double>& values,
@@ -188,7 +192,9 @@ bool KrigedReference(const PlanePoints& points, const std::vector<double>& value
 {
   const double reach = choice.Reach;
   std::vector<double> second;
-  auto stationary = std::async(std::launch::async | std::launch::deferred, [&]() {
+  const std::launch policy = OneThreadDepth > 0 ? std::launch::deferred
+                                                : std::launch::async | std::launch::deferred;
+  auto stationary = std::async(policy, [&]() {
     const StableVariogram model =
       StationaryVariogram(points, values, StationaryRangeReaches * reach);
     return UniversalKriging(points, values, model, compared, second) ? model.Range : 0.0;
@@ -324,6 +330,17 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
   choice.Radius = ReferenceRadius(splinePoints, plane, value, insidePlane, choice, lowest,
     affordable, std::max(runSeconds, 0.0));
   return choice;
+}
+
+//------------------------------------------------------------------------------
+ChooseOnOneThread::ChooseOnOneThread()
+{
+  ++OneThreadDepth;
+}
+
+ChooseOnOneThread::~ChooseOnOneThread()
+{
+  --OneThreadDepth;
 }
 
 //------------------------------------------------------------------------------

@@ -65,6 +65,21 @@ RadiusChoice ChooseRadius(vtkPolyData* model, vtkPoints* splinePoints, vtkFloatA
   vtkIdList* inside, double memory, double runSeconds = 0.0);
 
 /**
+ * While one lives, ChooseRadius on this thread makes both kriging predictions
+ * itself instead of handing one to a second thread: for callers that run
+ * many choices on a pool of threads of their own, one choice a thread. The
+ * choice is the same either way. Guards nest.
+ */
+class ChooseOnOneThread
+{
+public:
+  ChooseOnOneThread();
+  ~ChooseOnOneThread();
+  ChooseOnOneThread(const ChooseOnOneThread&) = delete;
+  ChooseOnOneThread& operator=(const ChooseOnOneThread&) = delete;
+};
+
+/**
  * The runSeconds of ChooseRadius for a model: starting the program takes
  * about 20 ms, and reading a binary model, moving its inside vertices and
  * writing the result about half a microsecond per vertex (an ASCII model

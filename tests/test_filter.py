@@ -1,9 +1,10 @@
 """The Python package surface_repair, run by ctest with Debian's interpreter:
 
-    test_filter.py <surface_repair executable> <sample directory>
+    test_filter.py <surface_repair executable> <sample directory> [<surface_fill executable>]
 
 The bundled sample repaired in memory against the program's result file, and
-a bad input that is reported without a crash.
+a bad input that is reported without a crash; the void fill in memory against
+surface_fill's result file.
 """
 import os
 import subprocess
@@ -14,7 +15,7 @@ import unittest
 import surface_repair
 import vtk
 
-PROGRAM = SAMPLE = None
+PROGRAM = SAMPLE = FILL = None
 JITTER = 1.0 / 60.0 + 1e-4  # half width of the jitter, and float rounding
 
 
@@ -82,6 +83,69 @@ class SurfaceRepairFilterTest(unittest.TestCase):
                       "(the model has 10000 points)", messages[0])
 
 
+class SurfaceFillFilterTest(unittest.TestCase):
+    """The sample's damaged region as a mask array, filled in memory."""
+
+    def masked_sample(self):
+        reader = read_model(os.path.join(SAMPLE, "model.vtk"))
+        model = vtk.vtkPolyData()
+        model.DeepCopy(reader.GetOutput())
+        mask = vtk.vtkUnsignedCharArray()
+        mask.SetName("damaged")
+        mask.SetNumberOfTuples(model.GetNumberOfPoints())
+        mask.Fill(0)
+        inside = id_list(os.path.join(SAMPLE, "inside.pts"))
+        for k in range(inside.GetNumberOfIds()):
+            mask.SetValue(inside.GetId(k), 1)
+        model.GetPointData().AddArray(mask)
+        return model, inside
+
+    @unittest.skipUnless(FILL or len(sys.argv) > 3, "surface_fill not given")
+    def test_mask_fill_equals_surface_fill(self):
+        model, inside = self.masked_sample()
+        fill = surface_repair.vtkSurfaceFillFilter()
+        fill.SetInputData(model)
+        fill.SetMaskArray("damaged")
+        fill.SetThreads(2)
+        fill.Update()
+        self.assertEqual(fill.GetNumberOfVoids(), 1)
+        self.assertEqual(fill.GetNumberOfFilledVoids(), 1)
+        self.assertIn(",filled", fill.GetReport())
+        result = fill.GetOutput()
+        with tempfile.TemporaryDirectory() as work:
+            out = os.path.join(work, "filled.vtk")
+            subprocess.run([FILL, "-q", "--inside", os.path.join(SAMPLE, "inside.pts"),
+                            os.path.join(SAMPLE, "model.vtk"), out],
+                           check=True, stdout=subprocess.DEVNULL)
+            expected = read_model(out).GetOutput()
+        moved = set(inside.GetId(k) for k in range(inside.GetNumberOfIds()))
+        for i in range(result.GetNumberOfPoints()):
+            p, q, source = result.GetPoint(i), expected.GetPoint(i), model.GetPoint(i)
+            self.assertEqual(p, q, "point %d" % i)
+            if i not in moved:
+                self.assertEqual(p, source, "point %d is not in the void" % i)
+        self.assertEqual(result.GetNumberOfCells(), model.GetNumberOfCells())
+        self.assertIsNotNone(result.GetPointData().GetArray("damaged"))
+
+    def test_unknown_mask_array_is_reported(self):
+        model, _ = self.masked_sample()
+        fill = surface_repair.vtkSurfaceFillFilter()
+        fill.SetInputData(model)
+        fill.SetMaskArray("no such array")
+        messages = []
+
+        @vtk.calldata_type(vtk.VTK_STRING)
+        def on_error(caller, event, text):
+            messages.append(text)
+
+        fill.AddObserver("ErrorEvent", on_error)
+        fill.Update()
+        self.assertEqual(fill.GetOutput().GetNumberOfPoints(), 0)
+        self.assertEqual(len(messages), 1, messages)
+        self.assertIn("no point-data array no such array", messages[0])
+
+
 if __name__ == "__main__":
     PROGRAM, SAMPLE = sys.argv[1], sys.argv[2]
+    FILL = sys.argv[3] if len(sys.argv) > 3 else None
     unittest.main(argv=sys.argv[:1], verbosity=2)
