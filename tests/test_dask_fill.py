@@ -286,6 +286,21 @@ class Faults(unittest.TestCase):
             self.assertEqual(earlier.read(), "earlier")
         self.assertFalse([f for f in os.listdir(WORK) if f.endswith(".partial")])
 
+    def test_tasks_that_fail_leave_their_voids_and_say_why(self):
+        """A raster in the driver's memory: the workers cannot read it."""
+        src = "/vsimem/driver_only.tif"
+        gdal.GetDriverByName("GTiff").CreateCopy(src, gdal.Open(os.path.join(WORK, "src.tif")))
+        out = os.path.join(WORK, "unreadable.tif")
+        try:
+            with self.assertRaises(raster_fill.FillError) as caught:
+                surface_repair.fill_raster(src, out, client=CLIENT)
+        finally:
+            gdal.Unlink(src)
+        self.assertIn("No void could be filled: %s is not written" % out, str(caught.exception))
+        self.assertIn("failed: Can not read the raster %s on this worker" % src,
+                      str(caught.exception))
+        self.assertFalse(os.path.exists(out))
+
     def test_program_messages(self):
         src = os.path.join(WORK, "src.tif")
         env = dict(os.environ)

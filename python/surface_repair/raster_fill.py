@@ -475,7 +475,7 @@ def fill_window(src, window, seeds, rules, rings, radius):
     from .SurfaceRepairFilter import vtkHeightGridFill
     dataset = gdal.Open(src, gdal.GA_ReadOnly)
     if dataset is None:
-        raise FillError("cannot open %s" % src)
+        raise FillError("Can not read the raster %s on this worker" % src)
     band = dataset.GetRasterBand(1)
     row0, row1, column0, column1 = window
     rows, columns = row1 - row0, column1 - column0
@@ -689,7 +689,12 @@ def fill_raster(src, dst, client=None, nan=False, nodata=(), below=(), above=(),
             _run_tasks(client, source_path, tasks, table, rules, int(rings), radius,
                        output.GetRasterBand(1), result, report, progress)
         if result.filled == 0:
-            raise FillError("No void could be filled: %s is not written" % dst)
+            why = ""
+            if result.failures:
+                column, row, status, message = result.failures[0]
+                why = " (the void at column %d, row %d: %s%s)" % (
+                    column, row, status, ": " + message if message else "")
+            raise FillError("No void could be filled: %s is not written%s" % (dst, why))
         clock = time.perf_counter()
         output.FlushCache()
         output = None
