@@ -2,7 +2,8 @@
 """Benchmark of the raster fill on a Dask cluster (python3 -m surface_repair.fill).
 
     dask_bench.py [--cells N] [--voids N] [--workers 1,2] [--block PIXELS]
-                  [--batch N] [--dems DIR] [--work DIR] [--no-reference] BUILD_DIR
+                  [--batch N] [--dems DIR] [--work DIR] [--no-reference]
+                  [--label-only] BUILD_DIR
 
 Makes a raster of about N cells (default 10^8) as a mosaic of mirrored copies
 of the Jacksboro fault DEM (the sample_data of Debian's python-matplotlib-data,
@@ -18,7 +19,8 @@ For each run: wall time (without starting the cluster), cells and voids a
 second, the driver's own work (labelling, copying SRC, writing results) as a
 share of the wall time, the peak memory of the driver and of each worker,
 the RMSE of the filled cells against the true heights and whether the cells
-are those of surface_fill bit for bit. Prints a Markdown table.
+are those of surface_fill bit for bit. Prints a Markdown table. With
+--label-only, the driver's labelling pass alone: its time and peak memory.
 """
 import argparse
 import json
@@ -167,6 +169,21 @@ def run_one(args):
         "worker_peaks": workers, "out": out}))
 
 
+def label_one(args):
+    """The child of --label-only: the driver's labelling pass and plan alone;
+    prints one JSON line."""
+    sys.path.insert(0, os.path.join(os.path.abspath(args.build), "python"))
+    from surface_repair import raster_fill
+    clock = time.perf_counter()
+    data = gdal.Open(os.path.join(args.work, "src.tif"))
+    table = raster_fill.label_voids(data.GetRasterBand(1), raster_fill.VoidRules(), 6,
+                                    args.block)
+    tasks = raster_fill.plan_tasks(table, 6, batch=args.batch)
+    print(json.dumps({"seconds": time.perf_counter() - clock, "voids": table.count,
+                      "groups": table.groups, "tasks": len(tasks),
+                      "peak": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024}))
+
+
 def child_peak_run(command):
     """Runs command; returns its wall time and its peak memory (bytes)."""
     clock = time.perf_counter()
@@ -187,10 +204,15 @@ def main():
     parser.add_argument("--dems")
     parser.add_argument("--work", default="/tmp/dask_bench")
     parser.add_argument("--no-reference", action="store_true")
+    parser.add_argument("--label-only", action="store_true",
+                        help="time the driver's labelling pass alone (no fill)")
     parser.add_argument("--run", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--label", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.run:
         return run_one(args)
+    if args.label:
+        return label_one(args)
     os.makedirs(args.work, exist_ok=True)
     side = int(math.ceil(math.sqrt(args.cells)))
     voids = args.voids or int(args.cells // 10000)
@@ -200,6 +222,15 @@ def main():
           % (side, side, side * side, voids, void_cells, time.perf_counter() - clock),
           flush=True)
     src = os.path.join(args.work, "src.tif")
+    if args.label_only:
+        done = subprocess.run([sys.executable, os.path.abspath(__file__), args.build, "--label",
+                               "--work", args.work, "--block", str(args.block), "--batch",
+                               str(args.batch)], capture_output=True, text=True, check=True)
+        run = json.loads(done.stdout.splitlines()[-1])
+        print("Labelling pass: %.1f s (%.3g cells/s), %d voids in %d groups, %d tasks, "
+              "peak %.0f MB" % (run["seconds"], side * side / run["seconds"], run["voids"],
+                                run["groups"], run["tasks"], run["peak"] / 2 ** 20))
+        return
     reference = None
     rows = []
     if not args.no_reference:
