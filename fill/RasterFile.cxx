@@ -20,6 +20,12 @@ void RegisterDrivers()
   std::call_once(once, [] {
     GDALAllRegister();
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO"); // no .aux.xml beside the files
+    // The cells are read and written once, in order: GDAL's block cache
+    // (5% of the memory by default) would only hold a second copy of them.
+    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr)
+    {
+      GDALSetCacheMax64(16 << 20);
+    }
   });
 }
 

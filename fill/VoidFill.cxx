@@ -9,7 +9,9 @@
 #include <vtkIdList.h>
 #include <vtkNew.h>
 #include <vtkPoints.h>
+#include <vtkMath.h>
 #include <vtkPolyData.h>
+#include <vtkStaticPointLocator.h>
 
 #include <algorithm>
 #include <array>
@@ -313,22 +315,28 @@ double Reach(vtkPolyData* model, const std::vector<vtkIdType>& inside,
       q[1] = p[1];
     }
   };
-  std::vector<std::array<double, 2>> ringAt(ring.size());
+  vtkNew<vtkPoints> ringAt;
+  ringAt->SetDataTypeToDouble();
+  ringAt->SetNumberOfPoints(static_cast<vtkIdType>(ring.size()));
   for (size_t k = 0; k < ring.size(); ++k)
   {
-    place(ring[k], ringAt[k].data());
+    double q[3] = { 0.0, 0.0, 0.0 };
+    place(ring[k], q);
+    ringAt->SetPoint(static_cast<vtkIdType>(k), q);
   }
+  vtkNew<vtkPolyData> cloud;
+  cloud->SetPoints(ringAt);
+  vtkNew<vtkStaticPointLocator> locator;
+  locator->SetDataSet(cloud);
+  locator->BuildLocator();
   double farthest = 0.0;
   for (vtkIdType v : inside)
   {
-    double q[2];
+    double q[3] = { 0.0, 0.0, 0.0 };
     place(v, q);
-    double nearest = HUGE_VAL;
-    for (const auto& r : ringAt)
-    {
-      nearest = std::min(nearest, (q[0] - r[0]) * (q[0] - r[0]) + (q[1] - r[1]) * (q[1] - r[1]));
-    }
-    farthest = std::max(farthest, nearest);
+    double nearest[3];
+    ringAt->GetPoint(locator->FindClosestPoint(q), nearest);
+    farthest = std::max(farthest, vtkMath::Distance2BetweenPoints(q, nearest));
   }
   return std::sqrt(farthest);
 }
