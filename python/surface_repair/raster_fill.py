@@ -30,6 +30,23 @@ import time
 #: The window margin of the fill: a share of a group's larger side (FillOptions::Margin).
 MARGIN = 0.5
 
+#: GDAL's block cache while the driver reads and writes: GDAL would otherwise
+#: keep up to 5 % of the machine's memory of the raster's blocks.
+DRIVER_CACHE = 64 << 20
+
+
+class _SmallCache:
+    """GDAL's block cache held to DRIVER_CACHE bytes at most, within a with."""
+
+    def __enter__(self):
+        from osgeo import gdal
+        self.previous = gdal.GetCacheMax()
+        gdal.SetCacheMax(min(self.previous, DRIVER_CACHE))
+
+    def __exit__(self, *error):
+        from osgeo import gdal
+        gdal.SetCacheMax(self.previous)
+
 
 class FillError(Exception):
     """A problem with the input or the options that the caller can fix."""
@@ -260,16 +277,24 @@ def label_voids(band, rules, rings, block, progress=None):
     with a halo for the grouping) and gathers them into groups. Returns a
     VoidTable. Memory: a few arrays of (block + 2 * reach)^2 cells and a few
     numbers per void."""
+    width, height = band.XSize, band.YSize
+    reach = group_reach(rings)
+    voids = _BlockLabels(width)
+    groups = _BlockLabels(width)
+    parts = []
+    with _SmallCache():
+        _label_blocks(band, rules, block, reach, voids, groups, parts, progress)
+    return _gather(parts, voids.sets.roots(), groups.sets.roots(), width, height)
+
+
+def _label_blocks(band, rules, block, reach, voids, groups, parts, progress):
+    """The loop of label_voids over the blocks."""
     import numpy as np
     from osgeo import gdal
     from scipy import ndimage
     width, height = band.XSize, band.YSize
     nodata = band.GetNoDataValue()
-    reach = group_reach(rings)
     structure = np.ones((3, 3), dtype=bool)
-    voids = _BlockLabels(width)
-    groups = _BlockLabels(width)
-    parts = []
     blocks = math.ceil(height / block) * math.ceil(width / block)
     done = 0
     for row0 in range(0, height, block):
@@ -304,7 +329,6 @@ def label_voids(band, rules, rings, block, progress=None):
             done += 1
             if progress:
                 progress(done, blocks)
-    return _gather(parts, voids.sets.roots(), groups.sets.roots(), width, height)
 
 
 def _gather(parts, void_roots, group_roots, width, height):
@@ -396,7 +420,7 @@ class Task:
                                                        self.cost)
 
 
-def plan_tasks(table, rings, tile=256, batch=32, margin=MARGIN):
+def plan_tasks(table, rings, tile=512, batch=32, margin=MARGIN):
     """Batches the groups into tasks: groups whose windows fit in a tile x tile
     square go with the other such groups whose window centres fall in the same
     tile, up to batch voids a task; larger groups go alone. Tasks come with
@@ -473,7 +497,10 @@ def fill_window(src, window, seeds, rules, rings, radius):
     from vtkmodules.vtkCommonCore import (vtkIdList, vtkIdTypeArray, VTK_DOUBLE,
                                           VTK_UNSIGNED_CHAR)
     from .SurfaceRepairFilter import vtkHeightGridFill
-    dataset = gdal.Open(src, gdal.GA_ReadOnly)
+    try:
+        dataset = gdal.Open(src, gdal.GA_ReadOnly)
+    except RuntimeError:  # a process that has GDAL's exceptions on
+        dataset = None
     if dataset is None:
         raise FillError("Can not read the raster %s on this worker" % src)
     band = dataset.GetRasterBand(1)
@@ -679,6 +706,8 @@ def fill_raster(src, dst, client=None, nan=False, nodata=(), below=(), above=(),
     temporary = _temporary_path(dst)
     own_cluster = None
     output = None
+    cache = _SmallCache()
+    cache.__enter__()  # left in the finally below
     try:
         clock = time.perf_counter()
         output = _copy_source(source, temporary)
@@ -706,6 +735,7 @@ def fill_raster(src, dst, client=None, nan=False, nodata=(), below=(), above=(),
             os.remove(temporary)
         raise
     finally:
+        cache.__exit__()
         if own_cluster is not None:
             client.close()
             own_cluster.close()
