@@ -251,43 +251,61 @@ std::vector<Group> GroupVoids(const HeightField& field, const std::vector<char>&
   return groups;
 }
 
-// Position of the field id v in the ascending window.
-vtkIdType Local(const std::vector<vtkIdType>& window, vtkIdType v)
+// The window of a group: its field ids (ascending), its points as a
+// polydata (x and y relative to its first vertex, every selected vertex a
+// void: NaN), and the group's vertices and ring in window numbering.
+struct GroupWindow
 {
-  return static_cast<vtkIdType>(std::lower_bound(window.begin(), window.end(), v) - window.begin());
-}
+  std::vector<vtkIdType> Ids;
+  vtkSmartPointer<vtkPolyData> Model;
+  std::vector<vtkIdType> Inside;
+  std::vector<vtkIdType> Ring;
 
-vtkSmartPointer<vtkIdList> LocalIds(const std::vector<vtkIdType>& window, const std::vector<vtkIdType>& ids)
-{
-  auto list = vtkSmartPointer<vtkIdList>::New();
-  list->SetNumberOfIds(static_cast<vtkIdType>(ids.size()));
-  for (size_t k = 0; k < ids.size(); ++k)
+  /// Positions of the field ids in the window.
+  std::vector<vtkIdType> Local(const std::vector<vtkIdType>& ids) const
   {
-    list->SetId(static_cast<vtkIdType>(k), Local(window, ids[k]));
+    std::vector<vtkIdType> local(ids.size());
+    std::transform(ids.begin(), ids.end(), local.begin(), [this](vtkIdType v) {
+      return static_cast<vtkIdType>(
+        std::lower_bound(this->Ids.begin(), this->Ids.end(), v) - this->Ids.begin());
+    });
+    return local;
   }
-  return list;
-}
+};
 
-// The window of a group as a polydata: x and y relative to its first vertex,
-// every selected vertex a void (NaN).
-vtkSmartPointer<vtkPolyData> WindowPoints(const HeightField& field,
-  const std::vector<char>& selected, const std::vector<vtkIdType>& window)
+GroupWindow WindowOf(const HeightField& field, const std::vector<char>& selected,
+  const Group& group, double margin)
 {
+  GroupWindow window;
+  std::vector<vtkIdType> both(group.Inside);
+  both.insert(both.end(), group.Ring.begin(), group.Ring.end());
+  field.Window(both, margin, window.Ids);
+
   vtkNew<vtkPoints> points;
   points->SetDataTypeToDouble();
-  points->SetNumberOfPoints(static_cast<vtkIdType>(window.size()));
+  points->SetNumberOfPoints(static_cast<vtkIdType>(window.Ids.size()));
   double* xyz = vtkDoubleArray::FastDownCast(points->GetData())->GetPointer(0);
-  for (size_t k = 0; k < window.size(); ++k)
+  for (size_t k = 0; k < window.Ids.size(); ++k)
   {
-    field.GetPoint(window[k], window.front(), xyz + 3 * k);
-    if (selected[static_cast<size_t>(window[k])])
+    field.GetPoint(window.Ids[k], window.Ids.front(), xyz + 3 * k);
+    if (selected[static_cast<size_t>(window.Ids[k])])
     {
       xyz[3 * k + 2] = std::numeric_limits<double>::quiet_NaN();
     }
   }
-  auto model = vtkSmartPointer<vtkPolyData>::New();
-  model->SetPoints(points);
-  return model;
+  window.Model = vtkSmartPointer<vtkPolyData>::New();
+  window.Model->SetPoints(points);
+  window.Inside = window.Local(group.Inside);
+  window.Ring = window.Local(group.Ring);
+  return window;
+}
+
+vtkSmartPointer<vtkIdList> IdList(const std::vector<vtkIdType>& ids)
+{
+  auto list = vtkSmartPointer<vtkIdList>::New();
+  list->SetNumberOfIds(static_cast<vtkIdType>(ids.size()));
+  std::copy(ids.begin(), ids.end(), list->GetPointer(0));
+  return list;
 }
 
 // The largest distance from a vertex of inside to its nearest point of ring,
@@ -347,65 +365,30 @@ struct GroupOutcome
   VoidStatus Status = VoidStatus::Failed;
   std::string Message;
   double Radius = 0.0;
-  double ModelRadius = 0.0;
   std::vector<double> Heights; // of the group's vertices, when filled
 };
 
-// Repairs one group on its window, with the program's stages. Reads only
-// unselected vertices of the field.
-GroupOutcome RepairGroup(const HeightField& field, const std::vector<char>& selected,
-  const Group& group, const FillOptions& options, std::vector<double>& reachOfVoid,
-  const std::vector<std::vector<vtkIdType>>& voidVertices)
+// Repairs one group on its window with the program's stages.
+GroupOutcome RepairWindow(const GroupWindow& window, const FillOptions& options)
 {
   GroupOutcome outcome;
-  if (group.Ring.empty())
-  {
-    outcome.Status = VoidStatus::NoRing;
-    outcome.Message = "no vertex with a finite height around it";
-    return outcome;
-  }
-  std::vector<vtkIdType> both(group.Inside);
-  both.insert(both.end(), group.Ring.begin(), group.Ring.end());
-  std::vector<vtkIdType> window;
-  field.Window(both, options.Margin, window);
-  vtkSmartPointer<vtkPolyData> model = WindowPoints(field, selected, window);
-  const std::vector<vtkIdType> inside = [&] {
-    std::vector<vtkIdType> ids(group.Inside.size());
-    std::transform(group.Inside.begin(), group.Inside.end(), ids.begin(),
-      [&](vtkIdType v) { return Local(window, v); });
-    return ids;
-  }();
-  std::vector<vtkIdType> ring(group.Ring.size());
-  std::transform(group.Ring.begin(), group.Ring.end(), ring.begin(),
-    [&](vtkIdType v) { return Local(window, v); });
-  for (size_t k = 0; k < voidVertices.size(); ++k)
-  {
-    std::vector<vtkIdType> local(voidVertices[k].size());
-    std::transform(voidVertices[k].begin(), voidVertices[k].end(), local.begin(),
-      [&](vtkIdType v) { return Local(window, v); });
-    reachOfVoid[k] = Reach(model, local, ring, false);
-  }
-
-  const bool chooses = !(options.Radius > 0.0);
-  vtkSmartPointer<vtkIdList> insideList = LocalIds(window, group.Inside);
-  vtkSmartPointer<vtkIdList> ringList = LocalIds(window, group.Ring);
-  RepairRun run(model, insideList, ringList, static_cast<float>(options.Radius));
-
-  bool guarding = false;
+  const vtkSmartPointer<vtkIdList> inside = IdList(window.Inside); // the run borrows both
+  const vtkSmartPointer<vtkIdList> ring = IdList(window.Ring);
+  RepairRun run(window.Model, inside, ring, static_cast<float>(options.Radius));
+  bool guarding = false; // a refusal now is the guard's or the chooser's
   try
   {
     run.ReadConstraints();
     run.CheckInside();
     guarding = true;
-    if (chooses)
+    if (!(options.Radius > 0.0))
     {
       run.ChooseRadiusFromData();
     }
-    else if (Reach(model, inside, ring, true) >= static_cast<float>(options.Radius))
+    else if (Reach(window.Model, window.Inside, window.Ring, true) >= static_cast<float>(options.Radius))
     {
       outcome.Status = VoidStatus::OutOfReach;
       outcome.Message = "the radius does not reach every vertex from the ring";
-      outcome.Radius = options.Radius;
       return outcome;
     }
     run.CheckCost();
@@ -414,10 +397,9 @@ GroupOutcome RepairGroup(const HeightField& field, const std::vector<char>& sele
     run.Solve();
     vtkNew<vtkPolyData> result;
     run.Move(options.Jitter, result);
-    outcome.Heights.resize(inside.size());
-    for (size_t k = 0; k < inside.size(); ++k)
+    for (vtkIdType v : window.Inside)
     {
-      outcome.Heights[k] = result->GetPoint(inside[k])[2];
+      outcome.Heights.push_back(result->GetPoint(v)[2]);
     }
     outcome.Status = VoidStatus::Filled;
   }
@@ -427,10 +409,57 @@ GroupOutcome RepairGroup(const HeightField& field, const std::vector<char>& sele
     outcome.Message = failure.Text;
   }
   outcome.Radius = run.GetRadius();
-  double b[6];
-  FrameBounds(model->GetPoints(), b);
-  outcome.ModelRadius = outcome.Radius * (b[1] - b[0]);
   return outcome;
+}
+
+// Repairs a group and writes what became of it into its voids' records
+// (and the heights into the field, when filled). Reads only unselected
+// vertices of the field.
+void FillGroup(HeightField& field, const std::vector<char>& selected, const Group& group,
+  const std::vector<std::vector<vtkIdType>>& voidVertices, const FillOptions& options,
+  std::vector<VoidRecord>& records)
+{
+  const auto start = std::chrono::steady_clock::now();
+  GroupOutcome outcome;
+  std::vector<double> reach(group.Voids.size(), 0.0);
+  double width = 0.0; // of the window, model units
+  if (group.Ring.empty())
+  {
+    outcome.Status = VoidStatus::NoRing;
+    outcome.Message = "no vertex with a finite height around it";
+  }
+  else
+  {
+    const GroupWindow window = WindowOf(field, selected, group, options.Margin);
+    for (size_t j = 0; j < group.Voids.size(); ++j)
+    {
+      reach[j] = Reach(window.Model, window.Local(voidVertices[group.Voids[j]]), window.Ring, false);
+    }
+    double b[6];
+    FrameBounds(window.Model->GetPoints(), b);
+    width = b[1] - b[0];
+    outcome = RepairWindow(window, options);
+  }
+  if (outcome.Status == VoidStatus::Filled)
+  {
+    for (size_t k = 0; k < group.Inside.size(); ++k)
+    {
+      field.SetHeight(group.Inside[k], outcome.Heights[k]);
+    }
+  }
+  const double seconds =
+    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (size_t j = 0; j < group.Voids.size(); ++j)
+  {
+    VoidRecord& record = records[group.Voids[j]];
+    record.Status = outcome.Status;
+    record.Message = outcome.Message;
+    record.Radius = outcome.Radius;
+    record.ModelRadius = outcome.Radius * width;
+    record.RingPoints = static_cast<vtkIdType>(group.Ring.size());
+    record.Seconds = seconds;
+    record.Reach = reach[j];
+  }
 }
 
 // The groups in the order they are handed out: the largest first, so that
@@ -493,34 +522,7 @@ FillSummary FillVoids(HeightField& field, const std::vector<char>& selected,
         }
         else
         {
-          const auto start = std::chrono::steady_clock::now();
-          std::vector<std::vector<vtkIdType>> own;
-          for (size_t k : group.Voids)
-          {
-            own.push_back(voidVertices[k]);
-          }
-          std::vector<double> reach(own.size(), 0.0);
-          GroupOutcome outcome = RepairGroup(field, selected, group, options, reach, own);
-          if (outcome.Status == VoidStatus::Filled)
-          {
-            for (size_t k = 0; k < group.Inside.size(); ++k)
-            {
-              field.SetHeight(group.Inside[k], outcome.Heights[k]);
-            }
-          }
-          const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-          for (size_t j = 0; j < group.Voids.size(); ++j)
-          {
-            VoidRecord& record = summary.Voids[group.Voids[j]];
-            record.Status = outcome.Status;
-            record.Message = outcome.Message;
-            record.Radius = outcome.Radius;
-            record.ModelRadius = outcome.ModelRadius;
-            record.RingPoints = static_cast<vtkIdType>(group.Ring.size());
-            record.Seconds = seconds;
-            record.Reach = reach[j];
-          }
+          FillGroup(field, selected, group, voidVertices, options, summary.Voids);
         }
       }
       catch (...)
@@ -579,22 +581,12 @@ WindowModel BuildWindowModel(const HeightField& field, const std::vector<char>& 
     {
       continue;
     }
-    std::vector<vtkIdType> both(g.Inside);
-    both.insert(both.end(), g.Ring.begin(), g.Ring.end());
-    std::vector<vtkIdType> window;
-    field.Window(both, options.Margin, window);
-    vtkSmartPointer<vtkPolyData> model = WindowPoints(field, selected, window);
-    field.WindowCells(window, model);
-    model->Register(nullptr);
-    result.Model = model;
-    for (vtkIdType v : g.Inside)
-    {
-      result.Inside.push_back(Local(window, v));
-    }
-    for (vtkIdType v : g.Ring)
-    {
-      result.Outside.push_back(Local(window, v));
-    }
+    GroupWindow window = WindowOf(field, selected, g, options.Margin);
+    field.WindowCells(window.Ids, window.Model);
+    window.Model->Register(nullptr);
+    result.Model = window.Model;
+    result.Inside = window.Inside;
+    result.Outside = window.Ring;
   }
   return result;
 }
