@@ -673,8 +673,8 @@ def fill_raster(src, dst, client=None, nan=False, nodata=(), below=(), above=(),
     radius: the spline's support radius, 0 or 'auto' for the chooser's.
     block: the side of the blocks of the labelling pass, in cells; batch: the
     most voids a task repairs (fewer while there are fewer than 64 * batch
-    voids, so that there are tasks for every worker). report: a file for one CSV line a void.
-    progress(done, total): called after each task written.
+    voids, so that there are tasks for every worker). report: a file for one
+    CSV line a void. progress(done, total): called after each task written.
 
     A task that fails (its worker raised, or died too often) leaves its voids
     as they are and is counted in the result's failures. dst is written to a
@@ -690,6 +690,9 @@ def fill_raster(src, dst, client=None, nan=False, nodata=(), below=(), above=(),
     rules = VoidRules(nan, nodata, below, above)
     if os.path.exists(dst) and os.path.exists(src) and os.path.samefile(src, dst):
         raise FillError("Two rasters are one: %s and %s" % (src, dst))
+    folder = os.path.dirname(os.path.abspath(dst))
+    if not os.path.isdir(folder):
+        raise FillError("Can not write %s: no folder %s" % (dst, folder))
     source = _open_source(src)
     source_path = src if src.startswith("/vsi") else os.path.abspath(src)
     result = FillResult()
