@@ -185,6 +185,7 @@ struct Input
   bool IsRaster = false;
   Raster Grid;
   vtkSmartPointer<vtkPolyData> Mesh;
+  SelectionRules Rules; // the rules in force
   std::vector<char> Selected;
   vtkIdType Count = 0;
 };
@@ -193,7 +194,8 @@ struct Input
 // non-finite heights.
 void SelectRasterVoids(const Options& options, Input& input)
 {
-  SelectionRules rules = options.Rules;
+  SelectionRules& rules = input.Rules;
+  rules = options.Rules;
   if (!rules.Arrays.empty())
   {
     throw Failure{ "--array " + rules.Arrays.front() + ": a raster has no point-data arrays" };
@@ -254,9 +256,9 @@ Input ReadInput(const Options& options)
     std::cerr << "Merged " << merged << " coincident points of " << options.In
               << " (STL repeats each vertex in every triangle)" << std::endl;
   }
-  SelectionRules rules = options.Rules;
-  rules.NonFinite = rules.NonFinite || rules.Empty();
-  if (!SelectVertices(input.Mesh, options.In.c_str(), rules, input.Selected, problem))
+  input.Rules = options.Rules;
+  input.Rules.NonFinite = input.Rules.NonFinite || input.Rules.Empty();
+  if (!SelectVertices(input.Mesh, options.In.c_str(), input.Rules, input.Selected, problem))
   {
     throw Failure{ problem };
   }
@@ -364,9 +366,7 @@ int Run(int argc, char* argv[])
             << input.Count << " vertices, " << voidCells << " in voids)" << std::endl;
   if (voidCells == 0)
   {
-    throw Failure{ "No void found in " + options.In + ": no vertex " +
-      (options.Rules.Empty() ? std::string("has a height that is not finite or the nodata value")
-                             : options.Rules.Describe()) };
+    throw Failure{ "No void found in " + options.In + ": no vertex " + input.Rules.Describe() };
   }
 
   FillSummary summary;
