@@ -144,7 +144,7 @@ def run_one(args):
     from distributed import Client, LocalCluster
     started = time.perf_counter()
     cluster = LocalCluster(n_workers=args.run, threads_per_worker=1, processes=True,
-                           dashboard_address=":0")
+                           dashboard_address="127.0.0.1:0")
     client = Client(cluster)
     startup = time.perf_counter() - started
     src = os.path.join(args.work, "src.tif")
@@ -238,8 +238,9 @@ def main():
         wall, peak = child_peak_run([os.path.join(args.build, "fill", "surface_fill"), "-q",
                                      src, reference])
         rmse, filled, _ = compare(args.work, reference)
-        rows.append("| surface_fill (threads: %d) | %.1f | | %.3g | | | %.0f | | %.4f | |"
-                    % (os.cpu_count(), wall, side * side / wall, peak / 2 ** 20, rmse))
+        rows.append("| surface_fill (threads: %d) | %.1f | | %.3g | %.1f | | %.0f | | %.4f | |"
+                    % (os.cpu_count(), wall, side * side / wall, voids / wall, peak / 2 ** 20,
+                       rmse))
         print("surface_fill: %.1f s, peak %.0f MB, RMSE %.4f over %d cells"
               % (wall, peak / 2 ** 20, rmse, filled), flush=True)
     base = None
@@ -255,12 +256,14 @@ def main():
         if n == 1:
             base = run["wall"]
         print(json.dumps(run), flush=True)
-        rows.append("| %d worker%s | %.1f | %.2f | %.3g | %.1f | %.0f %% | %.0f | %s | %.4f | %s |" % (
-            n, "s" if n > 1 else "", run["wall"], base / run["wall"] if base else float("nan"),
-            side * side / run["wall"], run["voids"] / run["wall"],
-            100 * run["driver_work"] / run["wall"], run["driver_peak"] / 2 ** 20,
-            ", ".join("%.0f" % (p / 2 ** 20) for p in run["worker_peaks"]), rmse,
-            {None: "-", True: "yes", False: "NO"}[same]))
+        fields = (n, "s" if n > 1 else "", run["wall"],
+                  base / run["wall"] if base else float("nan"), side * side / run["wall"],
+                  run["voids"] / run["wall"], 100 * run["driver_work"] / run["wall"],
+                  run["driver_peak"] / 2 ** 20,
+                  ", ".join("%.0f" % (p / 2 ** 20) for p in run["worker_peaks"]), rmse,
+                  {None: "-", True: "yes", False: "NO"}[same])
+        rows.append("| %d worker%s | %.1f | %.2f | %.3g | %.1f | %.0f %% | %.0f | %s | %.4f | %s |"
+                    % fields)
     print()
     print("| run | wall s | speed-up | cells/s | voids/s | driver work | driver peak MB "
           "| worker peaks MB | RMSE m | same cells as surface_fill |")

@@ -74,7 +74,7 @@ def setUpModule():
     make_raster(os.path.join(WORK, "src.tif"))
     make_raster(os.path.join(WORK, "int16.tif"), seed=5, gdal_type=gdal.GDT_Int16)
     CLUSTER = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                           dashboard_address=":0")
+                           dashboard_address="127.0.0.1:0")
     CLIENT = Client(CLUSTER)
 
 
@@ -114,10 +114,11 @@ class Labelling(unittest.TestCase):
                     self.assertEqual(table.count, count)
                     np.testing.assert_array_equal(table.first, first)
                     np.testing.assert_array_equal(table.cells, np.bincount(flat)[in_order])
-                    np.testing.assert_array_equal(table.row0, [boxes[k - 1][0].start for k in in_order])
-                    np.testing.assert_array_equal(table.row1, [boxes[k - 1][0].stop - 1 for k in in_order])
-                    np.testing.assert_array_equal(table.column0, [boxes[k - 1][1].start for k in in_order])
-                    np.testing.assert_array_equal(table.column1, [boxes[k - 1][1].stop - 1 for k in in_order])
+                    for name, axis, end in (("row0", 0, 0), ("row1", 0, 1), ("column0", 1, 0),
+                                            ("column1", 1, 1)):
+                        bound = [boxes[k - 1][axis].stop - 1 if end else boxes[k - 1][axis].start
+                                 for k in in_order]
+                        np.testing.assert_array_equal(getattr(table, name), bound, name)
                     # The same partition into groups, numbered by their first voids.
                     pairs = set(zip(expected_groups.tolist(), table.group.tolist()))
                     self.assertEqual(len(pairs), table.groups)
@@ -255,7 +256,7 @@ class Faults(unittest.TestCase):
         out = os.path.join(WORK, "killed.tif")
         killed = []
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                          dashboard_address=":0") as cluster, Client(cluster) as client:
+                          dashboard_address="127.0.0.1:0") as cluster, Client(cluster) as client:
             def kill_one(done, total):
                 if done == 2:
                     busy = [w for w, keys in client.processing().items() if keys]

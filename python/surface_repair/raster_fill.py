@@ -655,7 +655,7 @@ def _make_client(scheduler, workers):
             raise FillError("Can not reach the scheduler %s: %s" % (scheduler, error))
     count = workers or os.cpu_count() or 1
     cluster = LocalCluster(n_workers=count, threads_per_worker=1, processes=True,
-                           dashboard_address=":0")
+                           dashboard_address="127.0.0.1:0")
     return Client(cluster), cluster
 
 
