@@ -35,9 +35,21 @@ import numpy as np
 from osgeo import gdal
 
 gdal.UseExceptions()
+gdal.SetCacheMax(64 << 20)  # this script's own reads and writes: no need for more
 NODATA = -9999.0
 CELL = (75.0, 93.0)
 STRIP = 512  # rows a strip when files are written or compared
+
+
+def peak_memory():
+    """The peak resident memory of this process since it started (bytes): the
+    high-water mark of its own address space. (getrusage's ru_maxrss would also
+    hold what a parent had when it forked and exec'd this process.)"""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 
 def find_dems(given):
@@ -154,18 +166,14 @@ def run_one(args):
                                         batch=args.batch)
     wall = time.perf_counter() - clock
 
-    def peak():
-        import resource as r
-        return r.getrusage(r.RUSAGE_SELF).ru_maxrss * 1024
-
-    workers = sorted(client.run(peak).values())
+    workers = sorted(client.run(peak_memory).values())
     client.close()
     cluster.close()
     print(json.dumps({
         "workers": args.run, "startup": startup, "wall": wall, "voids": result.voids,
         "filled": result.filled, "tasks": result.tasks, "groups": result.groups,
         "seconds": result.seconds, "driver_work": result.driver_seconds,
-        "driver_peak": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024,
+        "driver_peak": peak_memory(),
         "worker_peaks": workers, "out": out}))
 
 
@@ -181,7 +189,7 @@ def label_one(args):
     tasks = raster_fill.plan_tasks(table, 6, batch=args.batch)
     print(json.dumps({"seconds": time.perf_counter() - clock, "voids": table.count,
                       "groups": table.groups, "tasks": len(tasks),
-                      "peak": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024}))
+                      "peak": peak_memory()}))
 
 
 def child_peak_run(command):
