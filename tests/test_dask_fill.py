@@ -331,7 +331,7 @@ class Faults(unittest.TestCase):
         done = run(src, nowhere)
         self.assertEqual(done.returncode, 1)
         self.assertIn("Can not write %s: no folder" % nowhere, done.stderr)
-        done = run("--workers", "2", "--radius", "0.01", "-q", src, out)
+        done = run("--scheduler", CLUSTER.scheduler_address, "--radius", "0.01", "-q", src, out)
         self.assertEqual(done.returncode, 1)
         self.assertIn("No void could be filled: %s is not written" % out, done.stderr)
         self.assertFalse(os.path.exists(out))
@@ -340,6 +340,12 @@ class Faults(unittest.TestCase):
         self.assertIn("No void found in %s" % src, done.stderr)
         done = run("--workers", "2", "-q", src, out)
         self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(raw_cells(out), raw_cells(reference(src)))
+        os.remove(out)
+        done = run("--scheduler", CLUSTER.scheduler_address, "--block", "40", "--batch", "2", src,
+                   out)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("30 voids (", done.stdout)
         self.assertEqual(raw_cells(out), raw_cells(reference(src)))
 
 
