@@ -550,8 +550,8 @@ def print_table(size, results):
             r.name, r.rmse, r.geo, r.seconds, r.cpu, alone, r.unfilled, r.note))
     print("RMSE: over all void cells; geomean: geometric mean over the voids of each void's RMSE; "
           "wall: the whole command; cpu: its processor time (user + system, with its children); "
-          "alone: FillNodata's own call, in this process. Load average at the end: %.1f %.1f %.1f"
-          % os.getloadavg())
+          "alone: FillNodata's own call, in this process; load: the machine's load average (1 "
+          "minute) as the command started, on %d cores" % (os.cpu_count() or 1))
     sys.stdout.flush()
 
 
@@ -590,6 +590,12 @@ def print_targets(results):
           "own call (<= 25: %s); 2 threads %.2f x faster than 1 (>= 1.7: %s)" % (
               r_time, verdict(r_time <= 25.0), r_inner, verdict(r_inner <= 25.0), speedup,
               verdict(speedup >= 1.7)))
+    print("              processor time: surface_fill's 2-thread run %.1f s, %.1f x GDAL's whole "
+          "command; on 1 thread %.1f s" % (fill2.cpu, fill2.cpu / gdal2.cpu, fill1.cpu))
+    load, cores = os.getloadavg()[0], os.cpu_count() or 1
+    if load > cores:
+        print("              the machine was busy (load %.1f on %d cores): the wall times and the "
+              "speed-up above are not the programs' own" % (load, cores))
 
 
 def run_size(size, args, terrains, work):
@@ -611,7 +617,10 @@ def run_size(size, args, terrains, work):
         runs.append(lambda: run_grass(tif, work, args.grass_from))
     results = []
     for run in runs:
+        load = os.getloadavg()[0]
         r = run()
+        if math.isfinite(r.seconds) and "earlier run" not in r.note:
+            r.note = ("load %.1f; " % load) + r.note if r.note else "load %.1f" % load
         if r.filled is not None:
             r.rmse, r.geo, r.unfilled = scores(r.filled, truth, labels)
             r.by_terrain = terrain_rmse(r.filled, truth, labels, block_of, blocks)
