@@ -56,5 +56,5 @@ if [ ! -f /usr/lib/R/library/datasets/data/Rdata.rdb ] ||
   fi
 fi
 
-exec /usr/bin/python3 "$here/scripts/fill_bench.py" "$build/fill/surface_fill" \
+exec /usr/bin/python3 -B "$here/scripts/fill_bench.py" "$build/fill/surface_fill" \
   "$build/holes/surface_holes" "$build/app/surface_repair" "$data" "$rroot" "$@"
