@@ -36,25 +36,8 @@ cmake --build "$build" --target surface_holes surface_repair -j 2 >/dev/null
 cmake --build "$build" --target surface_fill -j 2 >/dev/null ||
   echo "surface_fill did not build: its rows are left out" >&2
 
-data=/usr/share/matplotlib/mpl-data/sample_data
-if [ ! -f "$data/jacksboro_fault_dem.npz" ]; then
-  data="$build/mpl/usr/share/matplotlib/mpl-data/sample_data"
-  if [ ! -f "$data/jacksboro_fault_dem.npz" ]; then
-    mkdir -p "$build/mpl"
-    (cd "$build/mpl" && apt-get download python-matplotlib-data >/dev/null &&
-      dpkg-deb -x python-matplotlib-data_*.deb .)
-  fi
-fi
-rroot=/
-if [ ! -f /usr/lib/R/library/datasets/data/Rdata.rdb ] ||
-  [ ! -f /usr/lib/R/site-library/fields/data/PRISMelevation.rda ]; then
-  rroot="$build/rdata"
-  if [ ! -f "$rroot/usr/lib/R/site-library/fields/data/PRISMelevation.rda" ]; then
-    mkdir -p "$rroot"
-    (cd "$rroot" && apt-get download r-base-core r-cran-fields >/dev/null &&
-      for deb in r-base-core_*.deb r-cran-fields_*.deb; do dpkg-deb -x "$deb" .; done)
-  fi
-fi
+source "$here/scripts/terrains.sh"
+find_terrains "$build"
 
 exec /usr/bin/python3 -B "$here/scripts/fill_bench.py" "$build/fill/surface_fill" \
-  "$build/holes/surface_holes" "$build/app/surface_repair" "$data" "$rroot" "$@"
+  "$build/holes/surface_holes" "$build/app/surface_repair" "$TERRAIN_DATA" "$TERRAIN_R_ROOT" "$@"

@@ -34,28 +34,8 @@ build="$here/build-quality"
 cmake -S "$here" -B "$build" >/dev/null
 cmake --build "$build" --target surface_repair -j 2 >/dev/null
 
-data=/usr/share/matplotlib/mpl-data/sample_data
-if [ ! -f "$data/jacksboro_fault_dem.npz" ]; then
-  data="$build/mpl/usr/share/matplotlib/mpl-data/sample_data"
-  if [ ! -f "$data/jacksboro_fault_dem.npz" ]; then
-    mkdir -p "$build/mpl"
-    (cd "$build/mpl" && apt-get download python-matplotlib-data >/dev/null &&
-      dpkg-deb -x python-matplotlib-data_*.deb .)
-  fi
-fi
-
-# R's volcano (datasets, in r-base-core) and the elevation grids of R's fields
-# package, for the new terrains: unpacked like the DEMs when not installed.
-rroot=/
-if [ ! -f /usr/lib/R/library/datasets/data/Rdata.rdb ] ||
-  [ ! -f /usr/lib/R/site-library/fields/data/RMelevation.rda ]; then
-  rroot="$build/rdata"
-  if [ ! -f "$rroot/usr/lib/R/site-library/fields/data/RMelevation.rda" ]; then
-    mkdir -p "$rroot"
-    (cd "$rroot" && apt-get download r-base-core r-cran-fields >/dev/null &&
-      for deb in r-base-core_*.deb r-cran-fields_*.deb; do dpkg-deb -x "$deb" .; done)
-  fi
-fi
+source "$here/scripts/terrains.sh"
+find_terrains "$build"
 
 exec /usr/bin/python3 "$here/scripts/quality.py" "$build/app/surface_repair" "$here/data/sample" \
-  "$data" --r-root "$rroot" "$@"
+  "$TERRAIN_DATA" --r-root "$TERRAIN_R_ROOT" "$@"
