@@ -17,7 +17,7 @@ if [ $# -ne 0 ] && [ $# -ne 4 ]; then
   exit 2
 fi
 source "$here/scripts/deps.sh"
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${DASK_FILL_PACKAGES[@]}"
 
 # The build's own output goes to build/build.log; its errors to the terminal.
 if [ -f "$here/build/CMakeCache.txt" ]; then

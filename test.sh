@@ -10,7 +10,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/scripts/deps.sh"
 ensure_packages "${BUILD_PACKAGES[@]}" googletest libgtest-dev xvfb xauth xdotool imagemagick \
-  valgrind clang libclang-rt-dev qemu-user python3-numpy python3-scipy python3-gdal python3-dask python3-distributed
+  valgrind clang libclang-rt-dev qemu-user "${DASK_FILL_PACKAGES[@]}"
 jobs="$(nproc)"
 [ "$jobs" -gt 2 ] && jobs=2
 

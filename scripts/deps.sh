@@ -51,3 +51,7 @@ ensure_packages() {
 # libvtk9-dev pulls in anyway, gives Debian's /usr/bin/python3 its vtk module;
 # libgdal-dev is for surface_fill's rasters).
 BUILD_PACKAGES=(cmake make g++ libvtk9-dev python3-vtk9 libgdal-dev)
+
+# What the Python package's raster fill on a Dask cluster (surface_repair.fill)
+# needs when it runs.
+DASK_FILL_PACKAGES=(python3-numpy python3-scipy python3-gdal python3-dask python3-distributed)
