@@ -34,6 +34,18 @@ def read_model(path):
     return reader
 
 
+def error_messages(algorithm):
+    """The list the error reports of algorithm go into."""
+    messages = []
+
+    @vtk.calldata_type(vtk.VTK_STRING)
+    def on_error(caller, event, text):
+        messages.append(text)
+
+    algorithm.AddObserver("ErrorEvent", on_error)
+    return messages
+
+
 def sample_filter(reader):
     repair = surface_repair.vtkSurfaceRepairFilter()
     repair.SetInputConnection(reader.GetOutputPort())
@@ -68,13 +80,7 @@ class SurfaceRepairFilterTest(unittest.TestCase):
     def test_bad_input_is_reported_without_a_crash(self):
         repair = sample_filter(read_model(os.path.join(SAMPLE, "model.vtk")))
         repair.GetOutsideIds().InsertNextId(10000)
-        messages = []
-
-        @vtk.calldata_type(vtk.VTK_STRING)
-        def on_error(caller, event, text):
-            messages.append(text)
-
-        repair.AddObserver("ErrorEvent", on_error)
+        messages = error_messages(repair)
         repair.Update()
         self.assertEqual(repair.GetOutput().GetNumberOfPoints(), 0)
         self.assertEqual(repair.GetChosenRadius(), 0.0)
@@ -132,13 +138,7 @@ class SurfaceFillFilterTest(unittest.TestCase):
         fill = surface_repair.vtkSurfaceFillFilter()
         fill.SetInputData(model)
         fill.SetMaskArray("no such array")
-        messages = []
-
-        @vtk.calldata_type(vtk.VTK_STRING)
-        def on_error(caller, event, text):
-            messages.append(text)
-
-        fill.AddObserver("ErrorEvent", on_error)
+        messages = error_messages(fill)
         fill.Update()
         self.assertEqual(fill.GetOutput().GetNumberOfPoints(), 0)
         self.assertEqual(len(messages), 1, messages)
