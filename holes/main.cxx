@@ -55,16 +55,18 @@ struct Options
   std::string ModelOut; // empty: no copy
 };
 
-// A number given to option; the whole word must be a finite number.
-double NumberArgument(const char* option, const std::string& word)
+// A selection rule with its value (--nodata Z, --below Z, --above Z,
+// --array NAME, --inside FILE) into rules; false for another option.
+bool TakeRule(const std::string& option, const std::string& value, SelectionRules& rules)
 {
-  char* end = nullptr;
-  const double value = strtod(word.c_str(), &end);
-  if (word.empty() || *end != '\0' || !std::isfinite(value))
+  try
   {
-    throw Failure{ std::string(option) + " needs a finite number, not '" + word + "'", true };
+    return TakeSelectionOption(option, value, rules);
   }
-  return value;
+  catch (const std::string& message)
+  {
+    throw Failure{ message, true };
+  }
 }
 
 int RingArgument(const std::string& word)
@@ -119,27 +121,11 @@ Options ParseArguments(int argc, char* argv[])
       throw Failure{ word + " needs a value", true };
     }
     const std::string value = argv[++k];
-    if (word == "--nodata")
+    if (TakeRule(word, value, options.Rules))
     {
-      options.Rules.NoData.push_back({ NumberArgument("--nodata", value), value });
+      continue;
     }
-    else if (word == "--below")
-    {
-      options.Rules.Below.push_back({ NumberArgument("--below", value), value });
-    }
-    else if (word == "--above")
-    {
-      options.Rules.Above.push_back({ NumberArgument("--above", value), value });
-    }
-    else if (word == "--array")
-    {
-      options.Rules.Arrays.push_back(value);
-    }
-    else if (word == "--inside")
-    {
-      options.Rules.Lists.push_back(value);
-    }
-    else if (word == "--ring")
+    if (word == "--ring")
     {
       options.Rings = RingArgument(value);
     }
