@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 const int DenseOrder = 4;
-thread_local float DenseMatrix[16];
-thread_local float DenseRhs[4];
+__thread float DenseMatrix[16];
+__thread float DenseRhs[4];
 
 namespace
 {

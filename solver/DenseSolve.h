@@ -16,13 +16,15 @@
  * C = M^T, and the solve is arranged so that the result satisfies M x = b.
  */
 
+// DenseMatrix and DenseRhs are per thread (__thread: see EnvelopeCholesky.h).
+
 /// Order of the dense system: the number of polynomial terms (1, x, y, z).
 extern const int DenseOrder;
 /// The dense system matrix on entry to solve_dense_system(), its QR
 /// factorisation on return.
-extern thread_local float DenseMatrix[16];
+extern __thread float DenseMatrix[16];
 /// The right-hand side b on entry to solve_dense_system(), x on return.
-extern thread_local float DenseRhs[4];
+extern __thread float DenseRhs[4];
 
 /**
  * Allocates a float matrix m reached as m[r][c] for nrl <= r <= nrh and

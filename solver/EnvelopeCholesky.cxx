@@ -11,11 +11,11 @@
 #include <immintrin.h>
 #endif
 
-thread_local int EnvOrder = 0;
-thread_local int* Xenv = nullptr;
-thread_local float* Env = nullptr;
-thread_local float* Diag = nullptr;
-thread_local int Iflag = 0;
+__thread int EnvOrder = 0;
+__thread int* Xenv = nullptr;
+__thread float* Env = nullptr;
+__thread float* Diag = nullptr;
+__thread int Iflag = 0;
 
 namespace
 {

@@ -30,17 +30,22 @@
  * factorisation on standard output.
  */
 
+// The arrays are per thread (__thread rather than thread_local: plain
+// per-thread storage, without the access wrapper C++ gives a thread_local
+// variable used from another file, which the undefined-behaviour checker
+// reports as a null pointer).
+
 /// Order n of this thread's envelope system.
-extern thread_local int EnvOrder;
+extern __thread int EnvOrder;
 /// This thread's row starts, EnvOrder + 1 entries counted from 1.
-extern thread_local int* Xenv;
+extern __thread int* Xenv;
 /// This thread's strict lower envelope, Xenv[EnvOrder] - 1 entries.
-extern thread_local float* Env;
+extern __thread float* Env;
 /// This thread's diagonal, EnvOrder entries: A(i, i), after factorisation L(i, i).
-extern thread_local float* Diag;
+extern __thread float* Diag;
 /// 1 once a factorisation has met a pivot that is not greater than zero.
 /// Raised by the factorisation, never cleared by it; the caller resets it.
-extern thread_local int Iflag;
+extern __thread int Iflag;
 
 /**
  * Factorises and/or solves this thread's envelope system.
