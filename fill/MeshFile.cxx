@@ -23,18 +23,6 @@
 
 namespace
 {
-std::string Extension(const std::string& path)
-{
-  const size_t dot = path.find_last_of('.');
-  const size_t slash = path.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-  {
-    return "";
-  }
-  std::string ext = path.substr(dot);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext;
-}
 
 // Runs a VTK reader on path; null when it reports an error or gives no points.
 template <typename Reader>
@@ -60,6 +48,19 @@ bool RunWriter(vtkPolyData* model, const std::string& path)
   return writer->Write() == 1 && writer->GetErrorCode() == 0;
 }
 } // namespace
+
+std::string Extension(const std::string& path)
+{
+  const size_t dot = path.find_last_of('.');
+  const size_t slash = path.find_last_of('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+  {
+    return "";
+  }
+  std::string ext = path.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
 
 bool IsMeshName(const std::string& path)
 {

@@ -8,6 +8,9 @@
 
 class vtkPolyData;
 
+/// The extension of a file name with its dot, in lower case ("" without one).
+std::string Extension(const std::string& path);
+
 /// True when path names a mesh format surface_fill reads and writes
 /// (.vtk, .vtp, .ply, .obj, .stl, in any case).
 bool IsMeshName(const std::string& path);

@@ -1,5 +1,7 @@
 #include "RasterFile.h"
 
+#include "MeshFile.h"
+
 #include <gdal.h>
 #include <cpl_conv.h>
 #include <cpl_string.h>
@@ -35,18 +37,6 @@ std::string LastGdalError()
   return text && *text ? std::string(": ") + text : std::string();
 }
 
-std::string Extension(const std::string& path)
-{
-  const size_t dot = path.find_last_of('.');
-  const size_t slash = path.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-  {
-    return "";
-  }
-  std::string ext = path.substr(dot + 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext;
-}
 
 // The driver that writes out: the source's when the extensions agree or out
 // has none, otherwise the first that lists out's extension and can copy.
@@ -72,7 +62,7 @@ GDALDriverH OutputDriver(GDALDatasetH source, const std::string& sourcePath, con
     bool match = false;
     for (int w = 0; words && words[w]; ++w)
     {
-      match = match || EQUAL(words[w], ext.c_str());
+      match = match || EQUAL(words[w], ext.c_str() + 1);
     }
     CSLDestroy(words);
     if (match)
@@ -231,8 +221,7 @@ bool WriteRaster(const std::string& source, const std::string& out, const Raster
     return false;
   }
   const std::string ext = Extension(out);
-  const std::string temporary =
-    out + ".part" + std::to_string(getpid()) + (ext.empty() ? "" : "." + ext);
+  const std::string temporary = out + ".part" + std::to_string(getpid()) + ext;
   // A GeoTIFF copy takes the cells in place; other formats may only be
   // copied whole, so the cells go into a copy in memory first.
   const bool inPlace = EQUAL(GDALGetDriverShortName(driver), "GTiff");
