@@ -1,13 +1,12 @@
 #include "vtkSurfaceFillFilter.h"
 
+#include "HoleSelection.h"
 #include "VoidFill.h"
 
-#include <vtkDataArray.h>
 #include <vtkInformation.h>
 #include <vtkInformationVector.h>
 #include <vtkNew.h>
 #include <vtkObjectFactory.h>
-#include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 
@@ -54,28 +53,26 @@ int vtkSurfaceFillFilter::RequestData(
     vtkErrorMacro("Radius must be a positive number, not " << this->Radius);
     return 0;
   }
-  vtkDataArray* mask = nullptr;
+  // The voids by surface_fill's own selection: the mask array, or the
+  // heights that are not finite.
+  SelectionRules rules;
   if (this->MaskArray)
   {
-    mask = input->GetPointData()->GetArray(this->MaskArray);
-    if (!mask || mask->GetNumberOfTuples() < input->GetNumberOfPoints())
-    {
-      vtkErrorMacro("The input has no point-data array " << this->MaskArray);
-      return 0;
-    }
+    rules.Arrays.push_back(this->MaskArray);
+  }
+  rules.NonFinite = rules.Arrays.empty();
+  std::vector<char> selected;
+  std::string problem;
+  if (!SelectVertices(input, "(input)", rules, selected, problem))
+  {
+    vtkErrorMacro(<< problem);
+    return 0;
   }
   // The output's own points, filled in place.
   output->ShallowCopy(input);
   vtkNew<vtkPoints> points;
   points->DeepCopy(input->GetPoints());
   output->SetPoints(points);
-  const vtkIdType n = input->GetNumberOfPoints();
-  std::vector<char> selected(static_cast<size_t>(n), 0);
-  for (vtkIdType v = 0; v < n; ++v)
-  {
-    selected[static_cast<size_t>(v)] =
-      mask ? mask->GetComponent(v, 0) != 0.0 : !std::isfinite(points->GetPoint(v)[2]);
-  }
   FillOptions options;
   options.Rings = this->Rings;
   options.Radius = this->AutoRadius ? 0.0 : this->Radius;

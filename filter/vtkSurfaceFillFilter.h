@@ -5,7 +5,8 @@
  * vtkSurfaceFillFilter runs the fill of the program surface_fill on a
  * polydata in memory. Its voids are the connected components (over the edges
  * of its polygons and strips) of the vertices that MaskArray marks (a point
- * data array, non-zero at a void vertex) or, without one, of the vertices
+ * data array, non-zero in any component at a void vertex, as surface_fill's
+ * --array reads it) or, without one, of the vertices
  * whose height is not finite. Each void, or group of voids whose rings meet,
  * is repaired on a window of the mesh around it by the program's stages: the
  * spline through the heights of its ring (Rings edge-rings of vertices with
@@ -42,7 +43,8 @@ public:
 
   ///@{
   /**
-   * Name of the point-data array that marks the voids (non-zero). Default
+   * Name of the point-data array that marks the voids (non-zero in any
+   * component). Default
    * null: the vertices whose height is not finite.
    */
   vtkSetStringMacro(MaskArray);
